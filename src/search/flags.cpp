@@ -1,0 +1,17 @@
+#include "search/flags.h"
+
+std::atomic<int> quitRequested{0};
+std::atomic<int> searching{0};
+std::atomic<int> pondering{0};
+std::atomic<int> benchMode{0};
+int maxIterationDepth = 1000;
+
+namespace {
+void noCommand() {}
+bool alwaysEmpty() { return true; }
+void noQuit() {}
+}  // namespace
+
+void (*commandPoller)() = noCommand;
+bool (*commandQueueIsEmpty)() = alwaysEmpty;
+void (*quitSequence)() = noQuit;

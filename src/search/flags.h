@@ -1,0 +1,21 @@
+// Process-wide control flags shared by the front end and the search.
+// Written by one thread and polled by others: relaxed atomics.  The front
+// end installs the two callbacks at start-up, so the search can hand queued
+// commands to the command handler and end the process without including
+// the front end.
+#pragma once
+
+#include <atomic>
+
+extern std::atomic<int> quitRequested;  // "quit" or end of input seen
+extern std::atomic<int> searching;      // a "go" search is running
+extern std::atomic<int> pondering;      // the running search is a ponder search
+extern std::atomic<int> benchMode;      // benchmark running: no search output
+extern int maxIterationDepth;           // the iteration loop never goes deeper (1000)
+
+// Runs one queued command line (the command handler); set by the front end.
+extern void (*commandPoller)();
+// True when no command line is waiting; set by the front end.
+extern bool (*commandQueueIsEmpty)();
+// Joins the input and helper threads and ends the process with status 0.
+extern void (*quitSequence)();
