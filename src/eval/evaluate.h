@@ -1,0 +1,39 @@
+// Static evaluation: the one entry the search calls, the per-thread caches
+// it owns and the start-up builders.  Each search thread evaluates with its
+// own caches (reached through the Position's pointers); every table read
+// here is built before the search starts and is read-only while it runs.
+#pragma once
+
+#include "board/position.h"
+
+// Score for the side to move.  alpha/beta only feed the lazy exit; pass
+// (-35000, 35000) for an exact score.
+int evaluate(Position& pos, int alpha, int beta);
+
+// The per-thread caches of one search thread.
+struct EvalCaches {
+  EvalCacheEntry* evalCache = nullptr;
+  PawnEntry* pawnTable = nullptr;
+  MaterialEntry* materialTable = nullptr;
+};
+// Sizes (from "Table Memory" megabytes shared by threadCount threads) and
+// zero-fills the three caches of one thread; frees what it held before.
+void allocateEvalCaches(EvalCaches& caches, int tableMemoryMb, int threadCount);
+void freeEvalCaches(EvalCaches& caches);
+// Empties the pawn table (its entries depend on the rebuilt tables).
+void clearPawnTable(EvalCaches& caches);
+// Points pos's cache fields at caches.
+void attachEvalCaches(Position& pos, const EvalCaches& caches);
+
+// Start-up builders: the special material table (once), then initTables()
+// which rebuilds every evaluation table from the options (and the search
+// tables through the hook below).
+void buildSpecialMaterialTable();
+void initTables();
+// Set by the search at start-up: rebuilds the search tables and clears the
+// pawn tables / transposition table as the option changes require.
+extern void (*afterInitTables)();
+
+// Multi-line breakdown of the evaluation terms (the "eval" command),
+// ending with "Evaluation: <score>".
+std::string evalTrace(Position& pos);
