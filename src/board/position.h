@@ -91,6 +91,14 @@ struct alignas(64) ThreadSignals {
 };
 extern ThreadSignals threadSignals[64];
 
+// Geometry of the shared transposition table and the per-thread caches, for
+// make-move's prefetch of the entries the child node will read.  Written by
+// the table and cache allocators (never during a search).
+extern const char* ttBuckets;  // 64-byte buckets; null when no table
+extern Key ttMask;             // bucket index mask
+extern Key evalCacheMask;      // EvalCache index mask (16-byte entries)
+extern Key pawnTableMask;      // PawnTable index mask (40-byte entries)
+
 constexpr const char* StartFen = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
 
 // Fills the hashing tables (deterministic).  Called by initBitboards users at start-up.
