@@ -10,14 +10,8 @@
 #pragma once
 
 #include <cstdint>
-
-#include "eval/evaluate.h"
-
-constexpr int MaxThreads = 64;
-
 extern int threadCount;        // threads of the current pool (1..64)
 extern int builtTableMemory;   // "Table Memory" the caches were last built with
-extern EvalCaches threadCaches[MaxThreads];
 
 // (Re)creates the pool from "Threads" and "Table Memory": stops the old
 // helpers, sizes and zero-fills every thread's caches.
