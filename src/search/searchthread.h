@@ -1,6 +1,6 @@
 // The per-thread search block: everything one search thread owns while it
 // searches (root copy, root move list, per-iteration results, killers,
-// counter moves, history and evaluation caches).  Block t belongs to thread
+// counter moves and history).  Block t belongs to thread
 // t alone; the driver writes the blocks only between searches and iterations
 // (root copy, root moves, clearing the tables), the thread itself writes them
 // while it searches.  The node counter and stop flag live in threadSignals[t]
@@ -11,9 +11,8 @@
 #include <thread>
 
 #include "board/position.h"
-#include "eval/evaluate.h"
+#include "search/threads.h"
 
-constexpr int MaxThreads = 64;
 constexpr int MaxIterations = 160;  // iterScore/iterPV slots, one per iteration depth
 constexpr int KillerPlies = 160;    // killer slots, one per ply
 constexpr int MaxRootMoves = 220;
@@ -44,13 +43,13 @@ struct SearchThread {
   KillerSlots killers[KillerPlies];
   HistoryTable history;             // [colour][piece type][to], 0..32640
   Move counterMoves[2][14][4096];   // [slot][side * 7 + moved type][lastMove & 0xFFF]
-  EvalCaches caches;                // this thread's evaluation caches
   uint32_t pollCounter;             // thread 0: nodes since the last clock poll
   std::thread threadHandle;         // helper thread; empty for thread 0
   uint8_t wake;                     // set by the main thread to start the helper
 };
 
-// The pool: block t for thread t, allocated by the thread pool builder;
+// The pool: block t for thread t, allocated by the thread pool builder
+// (search/threads.cpp; the array itself is defined with the node routines);
 // unused entries are null.  Thread 0's block always exists once the pool
 // has been built.
 extern SearchThread* searchThreads[MaxThreads];
