@@ -1,6 +1,6 @@
 // Positional terms of a full evaluation, as the evaluation driver calls them:
-// pieces, mobility, outposts, patterns and threats; king safety; the passed
-// pawn terms that depend on pieces; and the pawn-span pair of pawn endings.
+// pieces, mobility, outposts, patterns and threats; king safety; and the
+// passed pawn terms that depend on pieces.
 //
 // The terms share one EvalScratch per evaluation (on the caller's stack): the
 // attack maps gathered while the pieces are scored are reused by king safety,
@@ -37,9 +37,8 @@ void kingSafety(const Position& pos, const PawnEntry& entry, EvalScratch& scratc
 void threatTerms(const Position& pos, EvalScratch& scratch);
 void passedPawnTerms(const Position& pos, const PawnEntry& entry, EvalScratch& scratch);
 
-// Pawn-span pair of a side with pawns spread over `span` files (0..8); the
-// driver adds white's and subtracts black's when min(phase, 96) < 18.
-ScorePair pawnSpanPair(int span);
+// Pawn endings (min(phase, 96) < 18): the driver adds the pawn-span table
+// entry of entry.span[White] and subtracts that of entry.span[Black].
 
 // Static exchange test: -1 when move (by side) loses material in the exchange
 // on its target square, else 0.  Used by king safety for queen contact checks.
