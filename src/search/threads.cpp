@@ -6,16 +6,14 @@
 
 int threadCount = 1;
 int builtTableMemory = 256;
-namespace {
-EvalCaches threadCaches[64];
-}
+EvalCaches threadCaches[MaxThreads];
 
 void stopPool() {}
 
 void buildPool() {
   stopPool();
-  threadCount = settings::threads < 1 ? 1 : settings::threads > 64 ? 64 : settings::threads;
-  for (int t = 0; t < 64; t++) freeEvalCaches(threadCaches[t]);
+  threadCount = settings::threads < 1 ? 1 : settings::threads > MaxThreads ? MaxThreads : settings::threads;
+  for (int t = 0; t < MaxThreads; t++) freeEvalCaches(threadCaches[t]);
   for (int t = 0; t < threadCount; t++) allocateEvalCaches(threadCaches[t], builtTableMemory, threadCount);
 }
 
