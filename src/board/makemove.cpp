@@ -1,0 +1,167 @@
+#include <cstring>
+
+#include "board/position.h"
+
+namespace {
+
+inline void prefetch(const void* p) { __builtin_prefetch(p); }
+
+// Hints the cache lines the child node reads first: its transposition-table
+// bucket, its EvalCache entry and its PawnTable entry.
+inline void prefetchTables(const Position& pos) {
+  if (ttBuckets) prefetch(ttBuckets + (pos.key & ttMask) * 64);
+  if (pos.evalCache) prefetch(reinterpret_cast<const char*>(pos.evalCache) + (pos.key & evalCacheMask) * 16);
+  if (pos.pawnTable) prefetch(reinterpret_cast<const char*>(pos.pawnTable) + (pos.pawnKey & pawnTableMask) * 40);
+}
+
+inline void setCastleLost(Position& pos, int lost) {
+  pos.key ^= zobristCastle[pos.castleLost] ^ zobristCastle[lost];
+  pos.castleLost = (uint8_t)lost;
+}
+
+// Castling written as king takes own rook.  The king moves first, then the
+// rook; the XOR updates make every Chess960 overlap come out right (king
+// landing on the rook's square, rook landing on the king's, a piece that
+// does not move at all).
+bool makeCastling(Position& child, int c, Square f, Square t) {
+  Square kt = (c == White ? 0 : 56) + (f < t ? 6 : 2);
+  Square rt = (c == White ? 0 : 56) + (f < t ? 5 : 3);
+  int kingRow = pieceRow(c, King), rookRow = pieceRow(c, Rook);
+  uint8_t kingCode = child.board[f], rookCode = child.board[t];
+  child.movedType = King;
+  if (kt != f) {
+    Bitboard b = squareBB[f] | squareBB[kt];
+    child.pawnKey ^= pawnZobrist[kingRow][f] ^ pawnZobrist[kingRow][kt];
+    child.key ^= zobrist[kingRow][f] ^ zobrist[kingRow][kt];
+    child.psq = subPair(addPair(child.psq, pieceSquare[kingRow][kt]), pieceSquare[kingRow][f]);
+    child.pieces[c][King] ^= b;
+    child.pieces[c][0] ^= b;
+    child.board[kt] = kingCode;
+    child.board[f] = 0;
+  }
+  setCastleLost(child, child.castleLost | castling.castleSquareMask[f] | castling.castleSquareMask[kt]);
+  if (rt != t) {
+    Bitboard b = squareBB[t] | squareBB[rt];
+    child.key ^= zobrist[rookRow][t] ^ zobrist[rookRow][rt];
+    child.psq = subPair(addPair(child.psq, pieceSquare[rookRow][rt]), pieceSquare[rookRow][t]);
+    child.pieces[c][Rook] ^= b;
+    child.pieces[c][0] ^= b;
+    child.board[rt] = rookCode;
+    if (t != kt) child.board[t] = 0;
+  }
+  child.ply++;
+  child.occupied = child.pieces[White][0] | child.pieces[Black][0];
+  prefetchTables(child);
+  // The generator proved the king's path safe with the rook still in place;
+  // in Chess960 the rook may have been shielding the king's destination, so
+  // the king test always runs (it cannot fail for standard castling).
+  return !kingAttacked(child, c);
+}
+
+}  // namespace
+
+bool makeMove(const Position& parent, Position& child, Move move) {
+  std::memcpy(&child, &parent, sizeof(Position));
+  move &= 0xFFFF;
+  child.previous = &parent;
+  child.capturedType = 0;
+  child.movedType = 0;
+  child.rule50++;
+  child.lastMove = move;
+  child.staticEval = 999999;
+
+  ThreadSignals& signals = threadSignals[parent.threadIndex];
+  if (!signals.stop.load(std::memory_order_relaxed))
+    signals.nodes.store(signals.nodes.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+
+  if (child.enPassant) {
+    child.key ^= zobrist[8][lsb(child.enPassant)];
+    child.enPassant = 0;
+  }
+  child.key ^= zobrist[0][0] ^ zobrist[0][1];
+
+  if (move == 0) {
+    child.inCheck = 0;
+    child.ply++;
+    prefetchTables(child);
+    return true;
+  }
+
+  int c = parent.ply & 1, e = c ^ 1;
+  Square f = moveFrom(move), t = moveTo(move);
+  int kind = moveKind(move);
+  if (kind == KindCastle) return makeCastling(child, c, f, t);
+
+  uint8_t code = parent.board[f];
+  int m = code & 7, row = pieceRow(c, m);
+  child.movedType = (int16_t)m;
+
+  // Move the piece as an ordinary move.
+  Bitboard fromTo = squareBB[f] | squareBB[t];
+  child.pieces[c][m] ^= fromTo;
+  child.pieces[c][0] ^= fromTo;
+  child.board[t] = code;
+  child.board[f] = 0;
+  child.key ^= zobrist[row][f] ^ zobrist[row][t];
+  child.pawnKey ^= pawnZobrist[row][f] ^ pawnZobrist[row][t];
+  child.psq = subPair(addPair(child.psq, pieceSquare[row][t]), pieceSquare[row][f]);
+  int lost = child.castleLost | castling.castleSquareMask[t] | castling.castleSquareMask[f];
+  if (lost != child.castleLost) setCastleLost(child, lost);
+
+  if (kind >= KindPromoQueen) {
+    static constexpr int promoted[8] = {0, 0, 0, 0, Queen, Knight, Rook, Bishop};
+    int p = promoted[kind], pawnRow = pieceRow(c, Pawn), newRow = pieceRow(c, p);
+    child.rule50 = 0;
+    child.pieces[c][Pawn] ^= squareBB[t];
+    child.pawnKey ^= pawnZobrist[pawnRow][t];
+    child.key ^= zobrist[pawnRow][t] ^ zobrist[newRow][t];
+    child.psq = addPair(subPair(child.psq, pieceSquare[pawnRow][t]), pieceSquare[newRow][t]);
+    child.materialKey += materialValue[c][p][squareColour[t]] - materialValue[c][Pawn][squareColour[t]];
+    child.tbKey += materialValue[c][p][0] - materialValue[c][Pawn][0];
+    child.pieces[c][p] ^= squareBB[t];
+    child.board[t] = (uint8_t)pieceCode(c, p);
+    child.phase += phaseValue[p];
+  } else if (kind == KindEnPassant) {
+    Square s = (f & 56) | (t & 7);
+    int enemyPawn = pieceRow(e, Pawn);
+    child.rule50 = 0;
+    child.pawnKey ^= pawnZobrist[enemyPawn][s];
+    child.key ^= zobrist[enemyPawn][s];
+    child.board[s] = 0;
+    child.pieces[e][Pawn] ^= squareBB[s];
+    child.pieces[e][0] ^= squareBB[s];
+    child.pieceCount--;
+    child.materialKey -= materialValue[e][Pawn][squareColour[s]];
+    child.tbKey -= materialValue[e][Pawn][0];
+    child.psq = subPair(child.psq, pieceSquare[enemyPawn][s]);
+  } else if (kind == KindDouble) {
+    child.rule50 = 0;
+    if (besideBB(squareBB[t]) & child.pieces[e][Pawn]) {
+      Square ep = (f + t) / 2;
+      child.enPassant = squareBB[ep];
+      child.key ^= zobrist[8][ep];
+    }
+  }
+
+  // Capture: the captured piece is read from the parent's board.
+  if (uint8_t captured = parent.board[t]; captured && kind != KindEnPassant) {
+    int x = captured & 7, xrow = pieceRow(e, x);
+    child.pawnKey ^= pawnZobrist[xrow][t];
+    child.key ^= zobrist[xrow][t];
+    child.pieceCount--;
+    child.materialKey -= materialValue[e][x][squareColour[t]];
+    child.tbKey -= materialValue[e][x][0];
+    child.capturedType = (int16_t)x;
+    child.rule50 = 0;
+    child.psq = subPair(child.psq, pieceSquare[xrow][t]);
+    child.pieces[e][x] ^= squareBB[t];
+    child.pieces[e][0] ^= squareBB[t];
+    child.phase -= phaseValue[x];
+  }
+
+  if (m == Pawn) child.rule50 = 0;
+  child.ply++;
+  child.occupied = child.pieces[White][0] | child.pieces[Black][0];
+  prefetchTables(child);
+  return !kingAttacked(child, c);
+}
