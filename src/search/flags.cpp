@@ -10,8 +10,10 @@ namespace {
 void noCommand() {}
 bool alwaysEmpty() { return true; }
 void noQuit() {}
+void noLog(const char*) {}
 }  // namespace
 
 void (*commandPoller)() = noCommand;
 bool (*commandQueueIsEmpty)() = alwaysEmpty;
 void (*quitSequence)() = noQuit;
+void (*logMessage)(const char*) = noLog;

@@ -19,3 +19,6 @@ extern void (*commandPoller)();
 extern bool (*commandQueueIsEmpty)();
 // Joins the input and helper threads and ends the process with status 0.
 extern void (*quitSequence)();
+// Writes one formatted message (with its own line feed) to the log when a
+// log file is open, else does nothing; set by the front end.
+extern void (*logMessage)(const char* message);
