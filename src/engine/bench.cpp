@@ -1,3 +1,111 @@
+// The benchmark: fixed-depth searches of the 50 built-in positions, depth
+// after depth, with the node total, the cumulative time and the growth
+// factor of each depth.  The one-thread node total is the engine's
+// signature: every repetition starts from the same empty tables, so it is
+// the same in every run.
 #include "engine/bench.h"
 
-int runBenchmark(int, char**) { return 0; }
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "board/position.h"
+#include "board/settings.h"
+#include "eval/evaluate.h"
+#include "search/driver.h"
+#include "search/flags.h"
+#include "search/searchthread.h"
+#include "search/threads.h"
+#include "search/timeman.h"
+#include "tt/tt.h"
+
+namespace {
+
+constexpr int DefaultBenchDepth = 12;
+constexpr int FirstBenchDepth = 5;
+
+// Everything a search learns and keeps for the next one goes back to its
+// start-up state, so each repetition searches exactly the same trees.
+void resetLearnedState() {
+  initTables();
+  ttClearSilently();
+  for (int t = 0; t < threadCount; t++) {
+    for (auto& byColour : searchThreads[t]->history.v)
+      for (auto& byType : byColour)
+        for (int& h : byType) h = 5000;
+    allocateEvalCaches(threadCaches[t], builtTableMemory, threadCount);
+  }
+}
+
+// The four leading FEN fields of a benchmark text; ends the process when
+// the text has fewer.
+std::string benchFen(const char* text) {
+  std::istringstream in(text);
+  std::vector<std::string> fields;
+  std::string field;
+  while (in >> field) fields.push_back(field);
+  if (fields.size() < 4) {
+    std::fprintf(stderr, "bad benchmark position: %s\n", text);
+    std::exit(1);
+  }
+  return fields[0] + " " + fields[1] + " " + fields[2] + " " + fields[3];
+}
+
+}  // namespace
+
+int runBenchmark(int argc, char** argv) {
+  if (argc > 2) {
+    const int threads = std::atoi(argv[2]);
+    if (threads >= 1 && threads <= MaxThreads) {
+      settings::threads = threads;
+      buildPool();
+    }
+  }
+  int maxDepth = DefaultBenchDepth, repetitions = 1;
+  if (argc > 3) {
+    maxDepth = std::atoi(argv[3]);
+    repetitions = argc > 4 ? std::atoi(argv[4]) : 1;
+  }
+  if (maxDepth >= MaxIterations) maxDepth = MaxIterations - 1;
+
+  static Position root;  // large record: kept off the stack
+  for (int r = 0; r < repetitions; r++) {
+    benchMode.store(1, std::memory_order_relaxed);
+    resetLearnedState();
+    const double start = now();
+    double previousElapsed = 1e15;
+    for (int depth = FirstBenchDepth; depth <= maxDepth; depth++) {
+      std::printf("\n%2d ", depth);
+      std::fflush(stdout);
+      long long total = 0;
+      for (const char* text : benchPositions) {
+        const std::string fen = benchFen(text);
+        root = Position{};
+        std::string error;
+        if (!setPosition(root, fen.c_str(), &error)) {
+          std::fprintf(stderr, "bad benchmark position %s: %s\n", fen.c_str(), error.c_str());
+          std::exit(1);
+        }
+        search(root, depth, "", NoTimeLimit, NoTimeLimit);
+        total += (long long)totalNodes();
+        std::printf(".");
+        std::fflush(stdout);
+      }
+      const double elapsed = now() - start;
+      if (depth == FirstBenchDepth)
+        std::printf(" %14lld nds %7.2f sec", total, elapsed);
+      else
+        std::printf(" %14lld nds %7.2f sec  %6.2f bf", total, elapsed, elapsed / previousElapsed);
+      std::fflush(stdout);
+      previousElapsed = elapsed;
+    }
+    std::printf("\n\n");
+    std::fflush(stdout);
+  }
+  benchMode.store(0, std::memory_order_relaxed);
+  quitRequested.store(1, std::memory_order_relaxed);
+  stopPool();
+  return 0;
+}

@@ -1,4 +1,27 @@
+// The search driver: root set-up, iterative deepening with aspiration
+// windows, the decision to go on after each iteration, and the answer.
 #include "search/driver.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "board/movegen.h"
+#include "board/movetext.h"
+#include "board/settings.h"
+#include "eval/evaluate.h"
+#include "search/flags.h"
+#include "search/picker.h"
+#include "search/search.h"
+#include "search/searchthread.h"
+#include "search/threads.h"
+#include "search/timeman.h"
+#include "tt/tt.h"
 
 double searchStart = 0.0;
 int tbRootScore = NoTbRootScore;
@@ -6,5 +29,305 @@ int tbProbeLimit = 0;
 bool infiniteSearch = false;
 int lastIteration = 0;
 
-int search(Position&, int, const char*, double, double) { return 0; }
-void iterate(Position&, int) {}
+namespace {
+
+// Aspiration windows: half-width of the first window, and the score beyond
+// which a failing window is opened all the way (the bound is then far from
+// any ordinary evaluation).
+constexpr int AspirationDelta = 7;
+constexpr int AspirationOpenLimit = 701;
+// Helpers centre their windows slightly apart so they do not all search the
+// same tree (indexed by thread number modulo 16).
+constexpr int aspirationOffset[16] = {0, 0, -1, 1, -2, 2, -3, 3, -4, 4, -5, 5, -6, 6, -7, 7};
+// A search limited to fewer plies than this is a fixed-depth search: mate
+// scores and a single legal move may end it early.
+constexpr int UnlimitedDepth = 99;
+
+bool firstSearchDone = false;
+double easy = 0.1;  // smoothed share of the root nodes spent on the best move
+int timeUp = 0;
+
+// One line for the log (the front end's hook does nothing without a log).
+void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void logLine(const char* format, ...) {
+  char text[512];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  logMessage(text);
+}
+
+bool mainStopped() { return threadSignals[0].stop.load(std::memory_order_relaxed) != 0; }
+
+void endProcessIfQuitting() {
+  if (!quitRequested.load(std::memory_order_relaxed)) return;
+  stopPool();
+  quitSequence();
+}
+
+// "time <ms> nodes <n> nps <n> hashfull <n>": the statistics part shared by
+// the driver's own info lines.
+std::string statisticsText() {
+  const double elapsed = std::max(0.001, now() - searchStart);
+  const uint64_t nodes = totalNodes();
+  char text[160];
+  std::snprintf(text, sizeof text, "time %lld nodes %llu nps %llu hashfull %d", (long long)(elapsed * 1000.0),
+                (unsigned long long)nodes, (unsigned long long)(nodes / elapsed), ttHashfull());
+  return text;
+}
+
+// Builds thread 0's root move list: the table's move first, then the
+// picker's order; only legal moves, and only those named in searchMovesText
+// when it is not empty.  When no legal move matches the restriction, every
+// legal move is kept (a search must have a legal answer).
+int buildRootMoves(Position& root, const char* searchMovesText, RootMove* rootMoves) {
+  TTData entry;
+  const Move ttMove = ttProbe(root.key, entry) ? entry.move : 0;
+  Move ordered[MaxMoves];
+  int candidates = 0;
+  MovePicker picker(root, root.inCheck ? PlanInCheck : PlanNormal, ttMove, 0, 0, 0, 0, 0);
+  for (Move m; candidates < MaxMoves && (m = picker.next());) ordered[candidates++] = m;
+  const bool restricted = searchMovesText && searchMovesText[0];
+  for (int pass = restricted ? 0 : 1; pass < 2; pass++) {
+    int count = 0;
+    for (int i = 0; i < candidates && count < MaxRootMoves - 1; i++) {
+      Position child;
+      if (!makeMove(root, child, ordered[i])) continue;
+      if (pass == 0 && !std::strstr(searchMovesText, moveToText(ordered[i]).c_str())) continue;
+      rootMoves[count++] = {ordered[i], 0, 0};
+    }
+    rootMoves[count].move = 0;
+    if (count > 0 || pass == 1) return count;
+    std::printf("info string no legal move matches searchmoves, searching all moves\n");
+    std::fflush(stdout);
+  }
+  return 0;
+}
+
+// The root and the tables of every pool thread before a search: node
+// counters, stop flags, killers and counter moves start afresh; history
+// carries over from search to search.
+void prepareThreads(Position& root) {
+  for (int t = 0; t < threadCount; t++) {
+    threadSignals[t].nodes.store(0, std::memory_order_relaxed);
+    threadSignals[t].stop.store(0, std::memory_order_relaxed);
+    clearSearchTables(*searchThreads[t]);
+  }
+  root.threadIndex = 0;
+  root.inCheck = kingAttacked(root, root.sideToMove());
+  root.historyTable = &searchThreads[0]->history;
+  attachEvalCaches(root, threadCaches[0]);
+  if (!firstSearchDone) {
+    firstSearchDone = true;
+    // History starts in the middle of its range, so first cut-offs move it
+    // both ways.
+    for (auto& byColour : searchThreads[0]->history.v)
+      for (auto& byType : byColour)
+        for (int& h : byType) h = 5000;
+  }
+}
+
+// Gives every helper its own copy of the root and of the root move list,
+// pointed at its own tables.
+void copyRootToHelpers(const Position& root, int rootMoveCount) {
+  const SearchThread& main = *searchThreads[0];
+  for (int t = 1; t < threadCount; t++) {
+    SearchThread& helper = *searchThreads[t];
+    helper.rootPosition = root;
+    helper.rootPosition.threadIndex = (int16_t)t;
+    helper.rootPosition.historyTable = &helper.history;
+    attachEvalCaches(helper.rootPosition, threadCaches[t]);
+    std::memcpy(helper.rootMoves, main.rootMoves, sizeof main.rootMoves);
+    helper.rootMoveCount = rootMoveCount;
+  }
+}
+
+// Share of the iteration's root nodes spent on the best move, smoothed over
+// iterations; a best move that changed resets it low.  A move that keeps
+// taking nearly all the effort is an easy move and lets the search stop
+// sooner.
+void updateEasyMove(const SearchThread& main, int depth) {
+  uint64_t total = 0;
+  for (int i = 0; main.rootMoves[i].move; i++) total += main.rootMoves[i].nodes;
+  if (depth > 1 && main.iterPV[depth][0] == main.iterPV[depth - 1][0] && total > 0)
+    easy = 0.25 * easy + 0.75 * (double)main.rootMoves[0].nodes / (double)total;
+  else
+    easy = 0.05;
+}
+
+// The answer's two move texts from the iteration's principal variation.
+void takeAnswer(const SearchThread& main, int depth, std::string& best, std::string& ponder) {
+  if (main.iterScore[depth] < -MateScore || main.iterPV[depth][0] == 0) return;
+  best = moveToText(main.iterPV[depth][0]);
+  ponder = moveToText(main.iterPV[depth][1]);
+}
+
+// A ponder or infinite search that ended by itself keeps handling commands
+// until "ponderhit" or "stop": only then may it answer.
+void waitForRelease() {
+  while ((pondering.load(std::memory_order_relaxed) || infiniteSearch) && !mainStopped()) {
+    endProcessIfQuitting();
+    if (!commandQueueIsEmpty())
+      commandPoller();
+    else
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  endProcessIfQuitting();
+}
+
+}  // namespace
+
+void iterate(Position& pos, int depth) {
+  const int t = pos.threadIndex;
+  SearchThread& thread = *searchThreads[t];
+  Move pv[PvLength];
+  auto record = [&](int v) {
+    std::memcpy(thread.iterPV[depth], pv, sizeof pv);
+    thread.iterScore[depth] = v;
+  };
+  if (depth < 5 || settings::multiPV > 1) {
+    if (t == 0) rootBestScore.store(-NoScore, std::memory_order_relaxed);
+    const int v = searchRoot(pos, 2 * depth, -NoScore, NoScore, pv);
+    if (!threadSignals[t].stop.load(std::memory_order_relaxed)) record(v);
+    return;
+  }
+  // Aspiration: a narrow window around the previous score; a result outside
+  // it is searched again with the failing side moved past the result and
+  // the other side pulled halfway in, the margin growing each time.
+  const int previous = thread.iterScore[depth - 1];
+  const int centre = previous + aspirationOffset[t % 16];
+  int alpha = centre - AspirationDelta, beta = centre + AspirationDelta;
+  if (t > 1 && threadCount > 1) {
+    if (t & 1)
+      alpha = previous - 1;
+    else
+      beta = previous + 1;
+  }
+  int delta = AspirationDelta;
+  for (;;) {
+    alpha = std::max(alpha, -NoScore);
+    beta = std::min(beta, NoScore);
+    if (t == 0) rootBestScore.store(-NoScore, std::memory_order_relaxed);
+    const int v = searchRoot(pos, 2 * depth, alpha, beta, pv);
+    if (threadSignals[t].stop.load(std::memory_order_relaxed)) return;
+    record(v);
+    if (v > alpha && v < beta) return;
+    // A fully open side cannot fail again; never loop on it.
+    if ((v <= alpha && alpha <= -NoScore) || (v >= beta && beta >= NoScore)) return;
+    if (v <= alpha) {
+      beta = (alpha + beta) / 2;
+      alpha = v - delta;
+    } else {
+      alpha = (alpha + beta) / 2;
+      beta = v + delta;
+    }
+    delta = (int)(delta * 1.5);
+    if (alpha <= -AspirationOpenLimit) alpha = -NoScore;
+    if (beta >= AspirationOpenLimit) beta = NoScore;
+  }
+}
+
+int search(Position& root, int depthLimit, const char* searchMovesText, double targetTime, double maxTime) {
+  // Step 1. Root and threads.
+  searching.store(1, std::memory_order_relaxed);
+  if (settings::threads != threadCount) {
+    buildPool();
+    std::printf("info string Threads now set to %d\n", threadCount);
+    std::fflush(stdout);
+  }
+  searchStart = now();
+  timeUp = 0;
+  easy = 0.1;
+  prepareThreads(root);
+  SearchThread& main = *searchThreads[0];
+
+  // Step 2. Draw score from the root's phase: a draw is worth less (or
+  // more) the more material remains.
+  root.psq = computePsq(root);
+  root.phase = (int16_t)computePhase(root);
+  drawScore = root.phase * contempt / 48;
+  tt.ttDirty = 1;
+  logLine("fen: %s\n", positionToFen(root).c_str());
+  logLine("lastmove: %s\n", moveToText((Move)(root.lastMove & 0xFFFF)).c_str());
+  logLine("eval: %d\n", evaluate(root, -33000, 33000));
+  logLine("%s ply: %d\n", pondering.load(std::memory_order_relaxed) ? "ponder" : "search", (int)root.ply);
+  logLine("target: %0.3f\n", targetTime);
+  logLine("depth: %d\n", depthLimit);
+
+  // Step 3. Root move list and a new table generation.
+  std::string bestMoveText = "0000", ponderMoveText;
+  tbRootScore = NoTbRootScore;
+  main.rootMoveCount = buildRootMoves(root, searchMovesText, main.rootMoves);
+  const int rootMoveCount = main.rootMoveCount;
+  // Whatever happens next, a legal move is the answer when one exists.
+  if (rootMoveCount > 0) bestMoveText = moveToText(main.rootMoves[0].move);
+  ttNewSearch();
+  copyRootToHelpers(root, rootMoveCount);
+  setDeadlines(searchStart, targetTime, maxTime);
+
+  // Step 4. Iterative deepening.
+  const int depthCap = std::min({depthLimit, maxIterationDepth, MaxIterations - 1});
+  int depth = 0;
+  for (int d = 1;; d++) {
+    endProcessIfQuitting();
+    depth = lastIteration = d;
+    if (!benchMode.load(std::memory_order_relaxed)) {
+      std::printf("info depth %d %s\n", d, statisticsText().c_str());
+      std::fflush(stdout);
+    }
+    for (int i = 0; main.rootMoves[i].move; i++) main.rootMoves[i].nodes = 1;
+    main.iterScore[d] = -NoScore;
+    main.iterPV[d][0] = 0;
+
+    startIteration(d);
+    iterate(root, d);
+    finishIteration();
+    endProcessIfQuitting();
+
+    takeAnswer(main, d, bestMoveText, ponderMoveText);
+    updateEasyMove(main, d);
+    if (moveTime == 0) {
+      const double factor = std::min(2.0, std::sqrt((1.04 - easy) * 1.6));
+      if (!mainStopped()) moveSoftDeadline(searchStart, targetTime, factor);
+      logLine("easy: %12.2f\n", factor);
+    }
+    if (mainStopped()) {
+      logLine("iteration: aborted\n");
+      break;
+    }
+
+    // Stop rules: the time for a new iteration is used up, a mate was found
+    // quickly, or a fixed-depth search has only one move to play.
+    const double t = now();
+    const int score = main.iterScore[d];
+    if (t > softDeadline) timeUp = 1;
+    if (std::abs(score) > MateBound - 1 && t > mateDeadline) timeUp = 1;
+    if (d > 4 && rootMoveCount <= 1 && depthLimit < UnlimitedDepth) timeUp = 1;
+    if (nodeLimit != NoNodeLimit && totalNodes() >= nodeLimit) timeUp = 1;
+    if ((timeUp && !pondering.load(std::memory_order_relaxed)) ||
+        (depthLimit < UnlimitedDepth && std::abs(score) > MateBound - 1) || d >= depthCap)
+      break;
+  }
+
+  // Step 5. The answer.
+  if (!mainStopped()) logLine("iteration: completed\n");
+  static const char* const boundNames[3] = {"exact", "high", "low"};
+  logLine("itcomp: %d out of %d  %s\n", rootMovesSearched.load(std::memory_order_relaxed), rootMoveCount,
+          boundNames[std::clamp(lastBoundType.load(std::memory_order_relaxed), 0, 2)]);
+  waitForRelease();
+  if (benchMode.load(std::memory_order_relaxed)) {
+    searching.store(0, std::memory_order_relaxed);
+    return main.iterScore[depth];
+  }
+  std::printf("info %s\n", statisticsText().c_str());
+  if (!ponderMoveText.empty())
+    std::printf("bestmove %s ponder %s\n", bestMoveText.c_str(), ponderMoveText.c_str());
+  else
+    std::printf("bestmove %s\n", bestMoveText.c_str());
+  std::fflush(stdout);
+  logLine("bestmove: %s\n", bestMoveText.c_str());
+  if (!ponderMoveText.empty()) logLine("ponder: %s\n", ponderMoveText.c_str());
+  searching.store(0, std::memory_order_relaxed);
+  return main.iterScore[depth];
+}
