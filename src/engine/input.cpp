@@ -1,0 +1,131 @@
+#include "engine/input.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
+
+#include "board/position.h"
+#include "search/flags.h"
+
+namespace {
+
+std::deque<std::string> commandQueue;
+std::mutex queueMutex;
+std::atomic<int> queuedLines{0};
+
+int wakeFlag = 0;
+std::mutex wakeMutex;
+std::condition_variable wakeCondition;
+
+std::thread inputThread;
+
+// Raises every search thread's stop flag so a running search unwinds.
+void stopAllThreads() {
+  for (auto& signals : threadSignals) signals.stop.store(1, std::memory_order_relaxed);
+}
+
+// Queues one complete line.  Returns false when reading should end (the line
+// begins with "quit"; it stays queued for the handler).
+bool acceptLine(const std::string& line) {
+  if (line.empty()) return true;
+  {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    commandQueue.push_back(line);
+    queuedLines.fetch_add(1, std::memory_order_relaxed);
+  }
+  if (line.compare(0, 4, "quit") == 0) return false;
+  raiseWake();
+  if (quitRequested.load(std::memory_order_relaxed)) stopAllThreads();
+  return true;
+}
+
+}  // namespace
+
+void raiseWake() {
+  std::lock_guard<std::mutex> lock(wakeMutex);
+  wakeFlag = 1;
+  wakeCondition.notify_one();
+}
+
+void waitForWake() {
+  std::unique_lock<std::mutex> lock(wakeMutex);
+  wakeCondition.wait(lock, [] { return wakeFlag != 0; });
+  wakeFlag = 0;
+}
+
+bool commandQueueEmpty() { return queuedLines.load(std::memory_order_relaxed) == 0; }
+
+std::optional<std::string> popCommand() {
+  std::lock_guard<std::mutex> lock(queueMutex);
+  if (commandQueue.empty()) return std::nullopt;
+  std::string line = std::move(commandQueue.front());
+  commandQueue.pop_front();
+  queuedLines.fetch_sub(1, std::memory_order_relaxed);
+  return line;
+}
+
+void pushCommand(const std::string& line) {
+  {
+    std::lock_guard<std::mutex> lock(queueMutex);
+    commandQueue.push_back(line);
+    queuedLines.fetch_add(1, std::memory_order_relaxed);
+  }
+  raiseWake();
+}
+
+// Reads standard input in raw chunks and cuts it into lines.  Waiting in
+// poll() with a short timeout lets the thread notice quitRequested when the
+// quit came some other way, so the quit sequence can always join it.
+void inputThreadMain() {
+  std::string line;
+  bool overlong = false;  // dropping the tail of a line above MaxLineLength
+  char buffer[4096];
+  bool reading = true;
+  while (reading) {
+    if (quitRequested.load(std::memory_order_relaxed)) break;
+    pollfd fd{0, POLLIN, 0};
+    int ready = poll(&fd, 1, 50);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (ready == 0) continue;
+    ssize_t n = read(0, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR || errno == EAGAIN) continue;
+      break;
+    }
+    if (n == 0) {
+      // End of input: a last line without a line feed still counts.
+      if (!line.empty()) acceptLine(line);
+      break;
+    }
+    for (ssize_t i = 0; i < n && reading; ++i) {
+      char c = buffer[i];
+      if (c == '\n') {
+        reading = acceptLine(line);
+        line.clear();
+        overlong = false;
+      } else if (!overlong) {
+        if (line.size() < MaxLineLength) line.push_back(c);
+        else overlong = true;
+      }
+    }
+  }
+  // End of input, a read error and "quit" all end the process.
+  quitRequested.store(1, std::memory_order_relaxed);
+  raiseWake();
+  stopAllThreads();
+}
+
+void startInputThread() { inputThread = std::thread(inputThreadMain); }
+
+void joinInputThread() {
+  if (inputThread.joinable()) inputThread.join();
+}

@@ -1,0 +1,36 @@
+// The input thread and the hand-off of command lines to the main thread.
+//
+// Standard input is read by a thread of its own so that "stop", "ponderhit",
+// "isready" and "quit" reach the engine while the main thread searches.  The
+// input thread only appends lines to the command queue (under queueMutex)
+// and raises the wake flag (under wakeMutex); the main thread takes lines
+// off the queue from its idle loop or from the search's time poll.  The two
+// mutexes are never held together.
+#pragma once
+
+#include <optional>
+#include <string>
+
+// Longest line kept; the rest of a longer line is dropped.
+constexpr size_t MaxLineLength = 4096;
+
+// Starts the input thread (once, after all start-up work).
+void startInputThread();
+// Waits for the input thread to end.  It ends at end of input, after a line
+// beginning with "quit", or soon after quitRequested is set.
+void joinInputThread();
+// The input thread's body.
+void inputThreadMain();
+
+// Cheap emptiness test without the mutex (an atomic line count).
+bool commandQueueEmpty();
+// Removes and returns the oldest queued line.
+std::optional<std::string> popCommand();
+// Appends a line to the queue and wakes the main thread.
+void pushCommand(const std::string& line);
+
+// Idle wait of the main loop: sleeps until the wake flag is set, then
+// clears it.
+void waitForWake();
+// Sets the wake flag and signals the main loop.
+void raiseWake();

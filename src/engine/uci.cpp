@@ -1,0 +1,423 @@
+#include "engine/uci.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+
+#include "board/movegen.h"
+#include "board/movetext.h"
+#include "board/settings.h"
+#include "engine/go.h"
+#include "engine/input.h"
+#include "engine/options.h"
+#include "eval/evaluate.h"
+#include "search/flags.h"
+
+double startTime = 0.0;
+
+namespace {
+
+// Two game lines: "position" builds the new game in the spare one and makes
+// it the active one only when the set-up succeeded, so bad input never
+// leaves a half-built game behind.
+GameLine gameLines[2];
+int activeLine = 0;
+bool gameReady = false;
+
+// Lines held back while a search runs (see uci.h), oldest first.
+std::deque<std::string> deferredLines;
+constexpr size_t MaxDeferredLines = 1024;
+
+constexpr size_t MaxValueLength = 1023;
+constexpr int MaxPerftDepth = 20;
+
+// Prints one line on standard output and flushes it.
+void say(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+// Input text echoed in a message, with control bytes made visible as '?'.
+std::string shown(const std::string& text) {
+  std::string out = text.substr(0, 200);
+  for (char& c : out)
+    if ((unsigned char)c < 32 || c == 127) c = '?';
+  return out;
+}
+
+struct Token {
+  std::string text;
+  size_t offset;  // where it starts in the line
+};
+
+bool isSeparator(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::vector<Token> tokenize(const std::string& line) {
+  std::vector<Token> tokens;
+  size_t i = 0;
+  while (i < line.size()) {
+    while (i < line.size() && isSeparator(line[i])) ++i;
+    size_t start = i;
+    while (i < line.size() && !isSeparator(line[i])) ++i;
+    if (i > start) tokens.push_back({line.substr(start, i - start), start});
+  }
+  return tokens;
+}
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower((unsigned char)a[i]) != std::tolower((unsigned char)b[i])) return false;
+  return true;
+}
+
+void setStartPosition() {
+  GameLine& game = gameLines[activeLine];
+  setPosition(game.positions[0], StartFen);
+  game.current = 0;
+  gameReady = true;
+}
+
+// ---------------------------------------------------------------- position
+
+// The move a text names directly: from and to squares, a double push when a
+// pawn of the side to move goes two ranks, and a lower-case promotion
+// letter.  0 when the text is not of that shape.
+Move directMove(const Position& pos, const std::string& text) {
+  if (text.size() != 4 && text.size() != 5) return 0;
+  auto square = [&](size_t i) -> int {
+    if (text[i] < 'a' || text[i] > 'h' || text[i + 1] < '1' || text[i + 1] > '8') return -1;
+    return (text[i] - 'a') + 8 * (text[i + 1] - '1');
+  };
+  int from = square(0), to = square(2);
+  if (from < 0 || to < 0) return 0;
+  int kind = KindNormal;
+  if (pos.board[from] == pieceCode(pos.sideToMove(), Pawn) && (from - to == 16 || to - from == 16))
+    kind = KindDouble;
+  if (text.size() == 5) {
+    switch (text[4]) {
+      case 'q': kind = KindPromoQueen; break;
+      case 'n': kind = KindPromoKnight; break;
+      case 'r': kind = KindPromoRook; break;
+      case 'b': kind = KindPromoBishop; break;
+      default: return 0;
+    }
+  }
+  return makeMove16(from, to, kind);
+}
+
+// Plays one listed move on the game line.  The direct reading is tried
+// first; otherwise the text is compared, ignoring case, with the text of
+// every generated move, which accepts castling given as the king's
+// destination ("e1g1") and in Chess960 as king takes rook ("e1h1").
+bool playListedMove(GameLine& game, const std::string& text) {
+  if (game.current + 1 >= GameLineSize) return false;
+  const Position& pos = game.positions[game.current];
+  Position& child = game.positions[game.current + 1];
+  bool played = false;
+  Move direct = directMove(pos, text);
+  if (direct && isPseudoLegal(pos, direct) && makeMove(pos, child, direct)) played = true;
+  if (!played) {
+    int list[MaxMoves];
+    int count = generateAll(pos, list);
+    for (int i = 0; i < count && !played; ++i) {
+      Move m = entryMove(list[i]);
+      if (!equalsIgnoringCase(moveToText(m), text)) continue;
+      if (makeMove(pos, child, m)) played = true;
+      else std::fprintf(stderr, "Cannot execute move %s\n", shown(text).c_str());
+    }
+  }
+  if (!played) return false;
+  child.previous = &pos;
+  child.inCheck = kingAttacked(child, child.sideToMove()) ? 1 : 0;
+  ++game.current;
+  return true;
+}
+
+// "position startpos|fen <4 fields> [moves ...]".  Input that cannot be set
+// up is refused with one message and the game stays as it was; a move that
+// cannot be played ends the move list there (the moves before it stand).
+void positionCommand(const std::vector<Token>& tokens) {
+  if (tokens.size() < 2) {
+    say("info string position needs \"startpos\" or \"fen\"; position unchanged");
+    return;
+  }
+  std::string fen;
+  size_t searchFrom;
+  if (tokens[1].text == "startpos") {
+    fen = StartFen;
+    searchFrom = 2;
+  } else if (tokens[1].text == "fen") {
+    size_t fields = 0;
+    while (2 + fields < tokens.size() && tokens[2 + fields].text != "moves") ++fields;
+    if (fields < 4) {
+      say("info string FEN needs board, side to move, castling and en-passant fields; position unchanged");
+      return;
+    }
+    if (tokens[3].text != "w" && tokens[3].text != "b") {
+      say("info string Bad side to move \"%s\" in FEN; position unchanged", shown(tokens[3].text).c_str());
+      return;
+    }
+    fen = tokens[2].text + " " + tokens[3].text + " " + tokens[4].text + " " + tokens[5].text;
+    searchFrom = 5;
+  } else {
+    say("info string Unknown position keyword \"%s\", expected startpos or fen; position unchanged",
+        shown(tokens[1].text).c_str());
+    return;
+  }
+
+  GameLine& game = gameLines[1 - activeLine];
+  std::string error;
+  if (!setPosition(game.positions[0], fen.c_str(), &error)) {
+    say("info string Bad FEN \"%s\": %s; position unchanged", shown(fen).c_str(), shown(error).c_str());
+    return;
+  }
+  game.current = 0;
+  activeLine = 1 - activeLine;
+
+  size_t i = searchFrom;
+  while (i < tokens.size() && tokens[i].text != "moves") ++i;
+  for (++i; i < tokens.size(); ++i) {
+    if (game.current + 1 >= GameLineSize) {
+      say("info string Too many moves, the game holds %d positions; moves from %s on ignored", GameLineSize,
+          shown(tokens[i].text).c_str());
+      return;
+    }
+    if (!playListedMove(game, tokens[i].text)) {
+      say("info string Illegal move %s; it and the moves after it are ignored", shown(tokens[i].text).c_str());
+      return;
+    }
+  }
+}
+
+// ---------------------------------------------------------------- setoption
+
+// "setoption name <name> value <value>": names are matched ignoring case;
+// the value is the rest of the line, inner blanks kept.  Only a changed
+// value is applied, and every applied change rebuilds the tables fed by the
+// options.
+void setoptionCommand(const std::string& line, const std::vector<Token>& tokens) {
+  std::string name, value;
+  bool inName = false;
+  for (size_t i = 1; i < tokens.size(); ++i) {
+    if (tokens[i].text == "name") {
+      inName = true;
+    } else if (tokens[i].text == "value") {
+      if (i + 1 < tokens.size()) {
+        value = line.substr(tokens[i + 1].offset, MaxValueLength);
+        size_t end = value.find_last_not_of(" \t");
+        value.erase(end + 1);
+      }
+      break;
+    } else if (inName) {
+      if (!name.empty()) name += ' ';
+      name += tokens[i].text;
+    }
+  }
+  if (name.empty()) {
+    say("info string setoption needs \"name <option>\"");
+    return;
+  }
+  std::string registeredName;
+  OptionRecord* option = findOption(name, &registeredName);
+  if (!option) {
+    say("info string %s not recognized", shown(name).c_str());
+    return;
+  }
+  if (option->type != "button" && value == optionValueText(*option)) return;
+  std::string error;
+  if (!setOptionFromText(*option, value, &error)) {
+    say("info string Bad value \"%s\" for option %s: %s; option unchanged", shown(value).c_str(),
+        registeredName.c_str(), error.c_str());
+    return;
+  }
+  initTables();
+  if (settings::tableMemory > settings::hashMb) settings::tableMemory = settings::hashMb;
+}
+
+// ---------------------------------------------------------------- extras
+
+// "go perft N": the leaf count below every legal root move, then the total.
+void perftCommand(const std::vector<Token>& tokens) {
+  long depth = 0;
+  if (tokens.size() >= 3) {
+    char* end = nullptr;
+    depth = std::strtol(tokens[2].text.c_str(), &end, 10);
+    if (*end != '\0') depth = 0;
+  }
+  if (depth < 1 || depth > MaxPerftDepth) {
+    say("info string go perft needs a depth from 1 to %d", MaxPerftDepth);
+    return;
+  }
+  const Position& pos = currentPosition();
+  int list[MaxMoves];
+  int count = generateAll(pos, list);
+  uint64_t total = 0;
+  for (int i = 0; i < count; ++i) {
+    Move m = entryMove(list[i]);
+    Position child;
+    if (!makeMove(pos, child, m)) continue;
+    child.previous = &pos;
+    child.inCheck = kingAttacked(child, child.sideToMove()) ? 1 : 0;
+    uint64_t nodes = depth == 1 ? 1 : perft(child, (int)depth - 1);
+    say("%s: %llu", moveToText(m).c_str(), (unsigned long long)nodes);
+    total += nodes;
+  }
+  say("");
+  say("Nodes searched: %llu", (unsigned long long)total);
+}
+
+// "d": a board diagram of the current position, its FEN and hash key.
+void displayCommand() {
+  const Position& pos = currentPosition();
+  const char* letters = " pnbrqk";
+  say(" +---+---+---+---+---+---+---+---+");
+  for (int rank = 7; rank >= 0; --rank) {
+    std::string row = " |";
+    for (int file = 0; file < 8; ++file) {
+      int code = pos.board[makeSquare(file, rank)];
+      char c = ' ';
+      if (code && typeOfCode(code) >= Pawn && typeOfCode(code) <= King) {
+        c = letters[typeOfCode(code)];
+        if (colourOfCode(code) == White) c = (char)std::toupper(c);
+      }
+      row += ' ';
+      row += c;
+      row += " |";
+    }
+    say("%s %d", row.c_str(), rank + 1);
+    say(" +---+---+---+---+---+---+---+---+");
+  }
+  say("   a   b   c   d   e   f   g   h");
+  say("");
+  say("Fen: %s", positionToFen(pos).c_str());
+  say("Side to move: %s", pos.sideToMove() == White ? "white" : "black");
+  say("Key: %016llx", (unsigned long long)pos.key);
+}
+
+// "eval": the evaluation terms of the current position.  The position is
+// evaluated as a copy with caches of its own, so the command never touches
+// the search threads' tables.
+void evalCommand() {
+  static EvalCaches caches;
+  if (!caches.evalCache) allocateEvalCaches(caches, 1, 1);
+  Position pos = currentPosition();
+  attachEvalCaches(pos, caches);
+  std::string trace = evalTrace(pos);
+  std::fputs(trace.c_str(), stdout);
+  if (!trace.empty() && trace.back() != '\n') std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+// ---------------------------------------------------------------- dispatch
+
+void uciCommand() {
+  say("id name Orvane %s 64-bit ", ORVANE_VERSION);
+  say("id author %s", EngineAuthors);
+  for (const std::string& line : optionListing()) say("%s", line.c_str());
+  say("uciok");
+}
+
+// Commands whose effect would change what a running search reads.
+bool changesSearchInput(const std::vector<Token>& tokens) {
+  const std::string& c = tokens[0].text;
+  return c == "position" || c == "ucinewgame" || c == "setoption" || c == "d" || c == "eval" ||
+         (c == "go" && tokens.size() > 1 && tokens[1].text == "perft");
+}
+
+void deferLine(const std::string& line) {
+  if (deferredLines.size() >= MaxDeferredLines) {
+    say("info string Too many commands waiting for the search; \"%s\" dropped", shown(line.substr(0, 40)).c_str());
+    return;
+  }
+  deferredLines.push_back(line);
+}
+
+// Carries out one line (already taken off a queue).
+void executeLine(std::string line) {
+  if (line.empty() || line[0] == '\0' || (unsigned char)line[0] >= 128) return;
+  if (line.size() > MaxLineLength) line.resize(MaxLineLength);
+  size_t cut = line.find_first_of("\r\n\f");
+  if (cut != std::string::npos) line.resize(cut);
+  std::vector<Token> tokens = tokenize(line);
+  if (tokens.empty()) return;
+  const std::string& command = tokens[0].text;
+
+  if (searching.load(std::memory_order_relaxed)) {
+    // A stopped search is about to answer: a "go" after the "stop" belongs
+    // after the answer, as does one that follows held-back lines.
+    bool goAfterAnswer = command == "go" && (threadSignals[0].stop.load(std::memory_order_relaxed) ||
+                                             !deferredLines.empty());
+    if (changesSearchInput(tokens) || goAfterAnswer) {
+      deferLine(line);
+      return;
+    }
+  }
+
+  if (command == "uci") uciCommand();
+  else if (command == "isready") say("readyok");
+  else if (command == "ucinewgame") {}
+  else if (command == "position") positionCommand(tokens);
+  else if (command == "setoption") setoptionCommand(line, tokens);
+  else if (command == "stop") threadSignals[0].stop.store(1, std::memory_order_relaxed);
+  else if (command == "ponderhit") pondering.store(0, std::memory_order_relaxed);
+  else if (command == "quit") {
+    quitRequested.store(1, std::memory_order_relaxed);
+    if (!searching.load(std::memory_order_relaxed)) runQuitSequence();
+  } else if (command == "go") {
+    if (tokens.size() > 1 && tokens[1].text == "perft") perftCommand(tokens);
+    else if (!searching.load(std::memory_order_relaxed)) {
+      std::vector<std::string> words;
+      for (const Token& t : tokens) words.push_back(t.text);
+      goCommand(words);
+    }
+  } else if (command == "d") displayCommand();
+  else if (command == "eval") evalCommand();
+}
+
+}  // namespace
+
+GameLine& gameLine() {
+  if (!gameReady) setStartPosition();
+  return gameLines[activeLine];
+}
+
+Position& currentPosition() {
+  GameLine& game = gameLine();
+  return game.positions[game.current];
+}
+
+std::vector<std::string> splitTokens(const std::string& line) {
+  std::vector<std::string> words;
+  for (Token& t : tokenize(line)) words.push_back(std::move(t.text));
+  return words;
+}
+
+bool hasDeferredCommands() { return !deferredLines.empty(); }
+
+void runQuitSequence() {
+  quitRequested.store(1, std::memory_order_relaxed);
+  joinInputThread();
+  std::fflush(stdout);
+  std::exit(0);
+}
+
+// Takes one line, held-back lines first once the search is over, and
+// carries it out.  A pending quit ends the process here.
+void handleCommand() {
+  if (!gameReady) setStartPosition();
+  if (quitRequested.load(std::memory_order_relaxed)) runQuitSequence();
+  if (!searching.load(std::memory_order_relaxed) && !deferredLines.empty()) {
+    std::string line = std::move(deferredLines.front());
+    deferredLines.pop_front();
+    executeLine(std::move(line));
+    return;
+  }
+  std::optional<std::string> line = popCommand();
+  if (line) executeLine(std::move(*line));
+}

@@ -1,0 +1,306 @@
+// End-to-end tests of the UCI dialogue: the built engine is driven over
+// pipes exactly as a chess interface drives it.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "engine_process.h"
+
+namespace {
+
+const std::vector<std::string> DefaultListing = {
+    "option name Ponder type check default true",
+    "option name Hash type spin default 128 min 1 max 65536",
+    "option name OwnBook type check default true",
+    "option name MultiPV type spin default 1 min 1 max 218",
+    "option name Book File type string default orvane.bin",
+    "option name Log File type string default <empty>",
+    "option name Clear Hash type button",
+    "option name Hash File Name type string default <empty>",
+    "option name Save Hash to File type button",
+    "option name Load Hash from File type button",
+    "option name UCI_Chess960 type check default false",
+    "option name UCI_AnalyseMode type check default false",
+    "option name Use Lmr type check default true",
+    "option name Null Move Pruning type check default true",
+    "option name Best Book Line type check default false",
+    "option name Minimal Reporting type check default false",
+    "option name Table Memory type spin default 64 min 1 max 256",
+    "option name Threads type spin default 1 min 1 max 64",
+    "option name Overhead ms type spin default 30 min 0 max 50000",
+    "option name Drawscore type spin default -7 min -200 max 200",
+    "option name Time Usage type spin default 0 min -9 max 9",
+    "option name Use Syzygy type check default true",
+    "option name SyzygyPath type string default <empty>",
+    "option name Syzygy Probe Depth type spin default 2 min 0 max 99",
+    "option name Syzygy Probe Limit type spin default 6 min 0 max 6",
+    "option name Syzygy 50 Move Rule type check default true",
+    "option name King Safety type spin default 65 min 0 max 200",
+    "option name Selectivity type spin default 80 min 10 max 200",
+    "option name Reduction type spin default 0 min -1000 max 150",
+};
+
+// Starts the engine and reads past the banner lines.
+struct Session {
+  EngineProcess engine;
+  Session() {
+    auto banner = engine.sync(20000);
+    EXPECT_TRUE(banner.has_value()) << "engine did not answer isready after start-up";
+  }
+  // Sends lines, then "isready"; returns what the engine printed before readyok.
+  std::vector<std::string> run(const std::vector<std::string>& lines) {
+    for (const auto& l : lines) engine.send(l);
+    auto out = engine.sync(20000);
+    EXPECT_TRUE(out.has_value()) << "no readyok after " << (lines.empty() ? "" : lines.back());
+    return out.value_or(std::vector<std::string>{});
+  }
+  // The "option" lines of a "uci" listing.
+  std::vector<std::string> options() {
+    engine.send("uci");
+    auto out = engine.readUntil("uciok");
+    EXPECT_TRUE(out.has_value());
+    std::vector<std::string> lines;
+    for (auto& l : out.value_or(std::vector<std::string>{}))
+      if (l.rfind("option ", 0) == 0) lines.push_back(l);
+    return lines;
+  }
+  std::string optionLine(const std::string& name) {
+    for (auto& l : options())
+      if (l.rfind("option name " + name + " type", 0) == 0) return l;
+    return "";
+  }
+  // The "Fen: " line of the "d" command.
+  std::string fen() {
+    for (auto& l : run({"d"}))
+      if (l.rfind("Fen: ", 0) == 0) return l.substr(5);
+    return "";
+  }
+};
+
+TEST(UciSession, BannerAndListing) {
+  EngineProcess engine;
+  auto banner = engine.readLine(20000);
+  ASSERT_TRUE(banner.has_value());
+  EXPECT_EQ(banner->rfind("Orvane ", 0), 0u) << *banner;
+  EXPECT_NE(banner->find(" 64-bit by "), std::string::npos) << *banner;
+
+  engine.send("uci");
+  auto out = engine.readUntil("uciok");
+  ASSERT_TRUE(out.has_value());
+  std::vector<std::string> options;
+  std::vector<std::string> ids;
+  for (auto& l : *out) {
+    if (l.rfind("option ", 0) == 0) options.push_back(l);
+    if (l.rfind("id ", 0) == 0) ids.push_back(l);
+  }
+  ASSERT_EQ(ids.size(), 2u);
+  EXPECT_EQ(ids[0].rfind("id name Orvane ", 0), 0u);
+  EXPECT_EQ(ids[0].substr(ids[0].size() - 8), " 64-bit ");
+  EXPECT_EQ(ids[1].rfind("id author ", 0), 0u);
+  EXPECT_EQ(options, DefaultListing);
+}
+
+TEST(UciSession, OptionNamesIgnoreCaseAndValuesAreClamped) {
+  Session s;
+  EXPECT_TRUE(s.run({"setoption name multipv value 3"}).empty());
+  EXPECT_EQ(s.optionLine("MultiPV"), "option name MultiPV type spin default 3 min 1 max 218");
+  s.run({"setoption name threads value 100"});
+  EXPECT_EQ(s.optionLine("Threads"), "option name Threads type spin default 64 min 1 max 64");
+  s.run({"setoption name Drawscore value -500"});
+  EXPECT_EQ(s.optionLine("Drawscore"), "option name Drawscore type spin default -200 min -200 max 200");
+  s.run({"setoption name OwnBook value 0"});
+  EXPECT_EQ(s.optionLine("OwnBook"), "option name OwnBook type check default false");
+  s.run({"setoption name ownbook value true"});
+  EXPECT_EQ(s.optionLine("OwnBook"), "option name OwnBook type check default true");
+  s.run({"setoption name Hash File Name value my hash file.dat"});
+  EXPECT_EQ(s.optionLine("Hash File Name"), "option name Hash File Name type string default my hash file.dat");
+  auto book = s.run({"setoption name Book File value other.bin"});
+  ASSERT_EQ(book.size(), 1u);
+  EXPECT_EQ(book[0], "info string Book file is other.bin");
+  // Re-sending the current value changes nothing and prints nothing.
+  EXPECT_TRUE(s.run({"setoption name Book File value other.bin"}).empty());
+}
+
+TEST(UciSession, UnknownOptionsAndBadValuesAreReported) {
+  Session s;
+  auto out = s.run({"setoption name No Such Option value 1"});
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0], "info string No Such Option not recognized");
+
+  const std::vector<std::pair<std::string, std::string>> bad = {
+      {"setoption name Hash value lots", "Hash"},
+      {"setoption name MultiPV value 3x", "MultiPV"},
+      {"setoption name Ponder value yes", "Ponder"},
+      {"setoption name Ponder value True", "Ponder"},
+      {"setoption name Threads", "Threads"},
+  };
+  for (const auto& [line, name] : bad) {
+    out = s.run({line});
+    ASSERT_EQ(out.size(), 1u) << line;
+    EXPECT_EQ(out[0].rfind("info string ", 0), 0u) << out[0];
+    EXPECT_NE(out[0].find(name), std::string::npos) << out[0];
+  }
+  auto listing = s.options();
+  EXPECT_EQ(listing, DefaultListing);
+}
+
+TEST(UciSession, MalformedPositionsLeaveTheGameAlone) {
+  Session s;
+  s.run({"position startpos moves e2e4"});
+  const std::string before = s.fen();
+  ASSERT_EQ(before.rfind("rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b", 0), 0u) << before;
+  const std::vector<std::string> malformed = {
+      "position",
+      "position nonsense",
+      "position fen",
+      "position fen 8/8/8/8/8/8/8/K6k",
+      "position fen 8/8/8/8/8/8/8/K6k w",
+      "position fen 8/8/8/8/8/8/8/K6k w - moves a1a2",
+      "position fen 8/8/8/8/8/8/8/K6k x - -",
+      "position fen 8/8/8/8/8/8/8/K6k W - -",
+      "position fen 8/8/8/8/8/8/8/8/8/8/8/8/K6k w - -",
+      "position fen 99999999999/8/8/8/8/8/8/K6k w - -",
+      "position fen KKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKKK w - -",
+  };
+  for (const std::string& line : malformed) {
+    auto out = s.run({line});
+    ASSERT_EQ(out.size(), 1u) << line;
+    EXPECT_EQ(out[0].rfind("info string ", 0), 0u) << line << " -> " << out[0];
+    EXPECT_EQ(s.fen(), before) << line;
+  }
+}
+
+TEST(UciSession, IllegalMoveEndsTheList) {
+  Session s;
+  auto out = s.run({"position startpos moves e2e4 e7e5 e1e3 g1f3"});
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_NE(out[0].find("e1e3"), std::string::npos) << out[0];
+  EXPECT_EQ(s.fen().rfind("rnbqkbnr/pppp1ppp/8/4p3/4P3/8/PPPP1PPP/RNBQKBNR w KQkq", 0), 0u);
+
+  out = s.run({"position startpos moves e2e4 zz9 g8f6"});
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_NE(out[0].find("zz9"), std::string::npos) << out[0];
+  EXPECT_EQ(s.fen().rfind("rnbqkbnr/pppppppp/8/8/4P3/8/PPPP1PPP/RNBQKBNR b", 0), 0u);
+
+  // Upper-case move text is accepted through the text comparison.
+  EXPECT_TRUE(s.run({"position startpos moves E2E4 C7C5"}).empty());
+  EXPECT_EQ(s.fen().rfind("rnbqkbnr/pp1ppppp/8/2p5/4P3/8/PPPP1PPP/RNBQKBNR w", 0), 0u);
+}
+
+TEST(UciSession, CastlingInBothNotations) {
+  Session s;
+  EXPECT_TRUE(s.run({"position fen r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1 moves e1g1 e8c8"}).empty());
+  EXPECT_EQ(s.fen().rfind("2kr3r/8/8/8/8/8/8/R4RK1 w", 0), 0u) << s.fen();
+
+  s.run({"setoption name UCI_Chess960 value true"});
+  EXPECT_TRUE(s.run({"position fen r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1 moves e1h1 e8a8"}).empty());
+  EXPECT_EQ(s.fen().rfind("2kr3r/8/8/8/8/8/8/R4RK1 w", 0), 0u) << s.fen();
+}
+
+TEST(UciSession, PerftOutput) {
+  Session s;
+  auto out = s.run({"position startpos", "go perft 3"});
+  ASSERT_EQ(out.size(), 22u);
+  for (int i = 0; i < 20; ++i) {
+    const std::string& l = out[i];
+    ASSERT_GE(l.size(), 7u) << l;
+    EXPECT_EQ(l.substr(4, 2), ": ") << l;
+  }
+  EXPECT_NE(std::find(out.begin(), out.end(), "e2e4: 600"), out.end());
+  EXPECT_EQ(out[20], "");
+  EXPECT_EQ(out[21], "Nodes searched: 8902");
+
+  out = s.run({"position fen r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1", "go perft 2"});
+  ASSERT_FALSE(out.empty());
+  EXPECT_EQ(out.back(), "Nodes searched: 2039");
+  EXPECT_NE(std::find(out.begin(), out.end(), "e1g1: 43"), out.end());
+
+  out = s.run({"go perft 0"});
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].rfind("info string ", 0), 0u);
+}
+
+TEST(UciSession, DisplayShowsFenSideAndKey) {
+  Session s;
+  auto out = s.run({"position startpos moves g1f3", "d"});
+  bool fen = false, side = false, key = false;
+  for (auto& l : out) {
+    fen |= l.rfind("Fen: rnbqkbnr/pppppppp/8/8/8/5N2/PPPPPPPP/RNBQKB1R b KQkq -", 0) == 0;
+    side |= l == "Side to move: black";
+    key |= l.rfind("Key: ", 0) == 0 && l.size() == 21;
+  }
+  EXPECT_TRUE(fen && side && key);
+}
+
+TEST(UciSession, EndOfInputAndQuitEndTheProcess) {
+  {
+    EngineProcess engine;
+    ASSERT_TRUE(engine.sync(20000).has_value());
+    engine.closeInput();
+    EXPECT_EQ(engine.waitExit(10000), 0);
+  }
+  {
+    EngineProcess engine;
+    engine.send("quitnow");
+    EXPECT_EQ(engine.waitExit(20000), 0);
+  }
+  {
+    EngineProcess engine;
+    ASSERT_TRUE(engine.sync(20000).has_value());
+    engine.send("   quit");
+    EXPECT_EQ(engine.waitExit(10000), 0);
+  }
+  {
+    // A last line without a line feed is still read.
+    EngineProcess engine;
+    ASSERT_TRUE(engine.sync(20000).has_value());
+    engine.write("isready");
+    engine.closeInput();
+    EXPECT_EQ(engine.readLine(10000).value_or(""), "readyok");
+    EXPECT_EQ(engine.waitExit(10000), 0);
+  }
+}
+
+TEST(UciSession, GarbageNeverBreaksTheDialogue) {
+  Session s;
+  std::mt19937 rng(12345);
+  const std::vector<std::string> words = {
+      "position", "startpos", "fen",   "moves", "setoption", "name",  "value", "d",    "uci",  "isready",
+      "stop",     "ponderhit", "e2e4", "e7e5",  "e1g1",      "a7a8q", "8/8/8", "w",    "b",    "-",
+      "KQkq",     "MultiPV",  "Drawscore", "King", "Safety", "0",     "-1",    "99999999999999999999",
+      "go",       "perft",    "1",     "eval",  "ucinewgame", "",     "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR",
+  };
+  std::string batch;
+  for (int i = 0; i < 400; ++i) {
+    std::string line;
+    int mode = rng() % 3;
+    if (mode == 0) {
+      int n = 1 + rng() % 80;
+      for (int k = 0; k < n; ++k) {
+        char c = (char)(1 + rng() % 255);
+        if (c != '\n') line += c;
+      }
+    } else {
+      int n = 1 + rng() % 10;
+      for (int k = 0; k < n; ++k) line += words[rng() % words.size()] + (rng() % 5 ? " " : "\t");
+      // Keep clear of real searches: "go" only with perft.
+      if (line.rfind("go", 0) == 0 && line.find("perft") == std::string::npos) line = "d " + line;
+    }
+    if (line.rfind("quit", 0) == 0) line = "x" + line;
+    batch += line + "\n";
+  }
+  batch += "go perft 1\n";
+  s.engine.write(batch);
+  auto out = s.engine.sync(60000);
+  ASSERT_TRUE(out.has_value()) << "engine stopped answering after random input";
+  s.engine.send("quit");
+  EXPECT_EQ(s.engine.waitExit(10000), 0);
+}
+
+TEST(UciSession, OtherArgumentsAreIgnored) {
+  // Any other first argument is ignored and the dialogue runs.
+  EngineProcess engine({"notbench"});
+  ASSERT_TRUE(engine.sync(20000).has_value());
+}
+
+}  // namespace
