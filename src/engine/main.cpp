@@ -11,15 +11,14 @@
 
 #include "board/bitboard.h"
 #include "board/position.h"
+#include "board/settings.h"
+#include "engine/bench.h"
 #include "engine/input.h"
 #include "engine/options.h"
 #include "engine/uci.h"
 #include "eval/evaluate.h"
 #include "search/flags.h"
-#if __has_include("engine/bench.h")
-#include "engine/bench.h"
-#define ORVANE_HAS_BENCH 1
-#endif
+#include "search/threads.h"
 
 namespace {
 
@@ -40,6 +39,12 @@ int main(int argc, char** argv) {
   std::srand((unsigned)std::time(nullptr));
   startTime = wallSeconds();
 
+  // The first pool is built before the options exist, so its caches are
+  // sized from the initial "Table Memory" value.
+  for (EvalCaches& caches : threadCaches) caches = EvalCaches{};
+  settings::threads = 1;
+  buildPool();
+
   hasPopcnt = cpuHasPopcnt() ? 1 : 0;
   std::printf("Orvane %s 64-bit by %s\n", ORVANE_VERSION, EngineAuthors);
   if (hasPopcnt) std::printf("using hardware POPCNT\n");
@@ -57,16 +62,17 @@ int main(int argc, char** argv) {
   quitSequence = quitFromSearch;
 
   if (argc > 1 && std::strcmp(argv[1], "bench") == 0) {
-#ifdef ORVANE_HAS_BENCH
-    runBenchmark(argc, argv);
-#endif
+    int status = runBenchmark(argc, argv);
     quitRequested.store(1, std::memory_order_relaxed);
-    return 0;
+    stopPool();
+    return status;
   }
 
   startInputThread();
   for (;;) {
-    if (commandQueueEmpty() && !hasDeferredCommands()) waitForWake();
+    // A pending quit must reach the handler even when no wake-up follows.
+    if (commandQueueEmpty() && !hasDeferredCommands() && !quitRequested.load(std::memory_order_relaxed))
+      waitForWake();
     handleCommand();
   }
 }

@@ -44,7 +44,7 @@ bool readInteger(const std::string& raw, long long* value) {
   long long v = 0;
   for (; i < text.size(); ++i) {
     if (text[i] < '0' || text[i] > '9') return false;
-    v = std::min(v * 10 + (text[i] - '0'), 1000000000000000000LL);
+    v = v >= 100000000000000000LL ? 1000000000000000000LL : v * 10 + (text[i] - '0');
   }
   *value = negative ? -v : v;
   return true;

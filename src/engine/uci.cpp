@@ -13,6 +13,8 @@
 #include "engine/options.h"
 #include "eval/evaluate.h"
 #include "search/flags.h"
+#include "search/search.h"
+#include "search/threads.h"
 
 double startTime = 0.0;
 
@@ -237,7 +239,18 @@ void setoptionCommand(const std::string& line, const std::vector<Token>& tokens)
     return;
   }
   initTables();
+  // Pool rebuilds wait while a search runs; the driver catches up at the
+  // next "go".
+  bool idle = !searching.load(std::memory_order_relaxed);
+  if (idle && settings::threads != threadCount) {
+    buildPool();
+    say("info string Threads now set to %d", threadCount);
+  }
   if (settings::tableMemory > settings::hashMb) settings::tableMemory = settings::hashMb;
+  if (idle && settings::tableMemory != builtTableMemory) {
+    builtTableMemory = settings::tableMemory;
+    buildPool();
+  }
 }
 
 // ---------------------------------------------------------------- extras
@@ -371,7 +384,8 @@ void executeLine(std::string line) {
     if (!searching.load(std::memory_order_relaxed)) runQuitSequence();
   } else if (command == "go") {
     if (tokens.size() > 1 && tokens[1].text == "perft") perftCommand(tokens);
-    else if (!searching.load(std::memory_order_relaxed)) {
+    else if (searching.load(std::memory_order_relaxed)) contempt = settings::drawScore;
+    else {
       std::vector<std::string> words;
       for (const Token& t : tokens) words.push_back(t.text);
       goCommand(words);
@@ -403,16 +417,21 @@ bool hasDeferredCommands() { return !deferredLines.empty(); }
 void runQuitSequence() {
   quitRequested.store(1, std::memory_order_relaxed);
   joinInputThread();
+  stopPool();
   std::fflush(stdout);
   std::exit(0);
 }
 
 // Takes one line, held-back lines first once the search is over, and
-// carries it out.  A pending quit ends the process here.
+// carries it out.  A pending quit (end of input, or a "quit" line) ends the
+// process once the lines read before it have been carried out, so commands
+// piped in ahead of the end of input are not lost.
 void handleCommand() {
   if (!gameReady) setStartPosition();
-  if (quitRequested.load(std::memory_order_relaxed)) runQuitSequence();
-  if (!searching.load(std::memory_order_relaxed) && !deferredLines.empty()) {
+  bool idle = !searching.load(std::memory_order_relaxed);
+  if (quitRequested.load(std::memory_order_relaxed) && commandQueueEmpty() && (!idle || deferredLines.empty()))
+    runQuitSequence();
+  if (idle && !deferredLines.empty()) {
     std::string line = std::move(deferredLines.front());
     deferredLines.pop_front();
     executeLine(std::move(line));
