@@ -19,6 +19,7 @@
 #include "eval/evaluate.h"
 #include "search/flags.h"
 #include "search/threads.h"
+#include "tt/tt.h"
 
 namespace {
 
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
   registerEngineOptions();
   buildSpecialMaterialTable();
   initTables();
+  if (settings::hashMb != 0) ttAllocate(settings::hashMb);
 
   // The search reaches the command handler and the quit sequence only
   // through these callbacks.

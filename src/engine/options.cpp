@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "board/settings.h"
+#include "tt/tt.h"
 
 EngineOptions engineOptions;
 
@@ -71,10 +72,9 @@ void syzygyPathChanged(const std::string& value, std::string* variable) {
 
 void probeLimitChanged(int value, int* variable) { *variable = std::clamp(value, 0, 6); }
 
-// "Hash": the new size in megabytes (already clamped into its range).
-void hashChanged(int value, int* variable) { *variable = value; }
-
-void clearHashPressed() {}
+// "Hash": the new size in megabytes (already clamped into its range); the
+// table stores it in the variable.
+void hashChanged(int value, int*) { ttResize(value); }
 
 }  // namespace
 
@@ -122,10 +122,10 @@ void registerEngineOptions() {
   registerSpin("MultiPV", &multiPV, 1, 1, 218);
   registerString("Book File", &bookFile, "orvane.bin", bookFileChanged);
   registerString("Log File", &logFile, "", logFileChanged);
-  registerButton("Clear Hash", clearHashPressed);
+  registerButton("Clear Hash", ttClear);
   registerString("Hash File Name", &hashFileName, "");
-  registerButton("Save Hash to File", nullptr);
-  registerButton("Load Hash from File", nullptr);
+  registerButton("Save Hash to File", saveHash);
+  registerButton("Load Hash from File", loadHash);
   registerCheck("UCI_Chess960", &chess960, false);
   registerCheck("UCI_AnalyseMode", &analyseMode, false);
   registerCheck("Use Lmr", &useLmr, true);

@@ -67,8 +67,8 @@ TEST_F(OptionTable, SpinValuesAreClampedAndCheckedForNumbers) {
   }
   EXPECT_TRUE(setOptionFromText(*findOption("Drawscore"), "-500"));
   EXPECT_EQ(settings::drawScore, -200);
-  EXPECT_TRUE(setOptionFromText(*findOption("Hash"), "0"));
-  EXPECT_EQ(settings::hashMb, 1);
+  EXPECT_TRUE(setOptionFromText(*findOption("Overhead ms"), "-1"));
+  EXPECT_EQ(settings::overheadMs, 0);
 }
 
 TEST_F(OptionTable, CheckValuesAcceptWordsAndNumbers) {
