@@ -1,0 +1,116 @@
+// The driver's stop rules and answers, run in-process on small positions.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "board/bitboard.h"
+#include "board/position.h"
+#include "board/settings.h"
+#include "eval/evaluate.h"
+#include "search/driver.h"
+#include "search/flags.h"
+#include "search/searchthread.h"
+#include "search/threads.h"
+#include "search/timeman.h"
+#include "tt/tt.h"
+
+namespace {
+
+class Driver : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    initBitboards();
+    initZobrist();
+    buildSpecialMaterialTable();
+    initTables();
+    if (!tt.buckets) ttAllocate(16);
+    settings::threads = 1;
+    buildPool();
+  }
+  void SetUp() override {
+    moveTime = 0;
+    nodeLimit = NoNodeLimit;
+    pondering = 0;
+    infiniteSearch = false;
+  }
+
+  // Runs one search and returns its "bestmove" line.
+  std::string answer(const char* fen, int depth, const char* searchMoves = "", double target = NoTimeLimit) {
+    static Position root;
+    root = Position{};
+    EXPECT_TRUE(setPosition(root, fen));
+    testing::internal::CaptureStdout();
+    search(root, depth, searchMoves, target, NoTimeLimit);
+    const std::string out = testing::internal::GetCapturedStdout();
+    const size_t at = out.rfind("bestmove");
+    output = out;
+    return at == std::string::npos ? "" : out.substr(at, out.find('\n', at) - at);
+  }
+  std::string output;
+};
+
+TEST_F(Driver, NoLegalMoveAnswersNullMove) {
+  EXPECT_EQ(answer("7k/5Q2/6K1/8/8/8/8/8 b - - 0 1", 3), "bestmove 0000");  // stalemate
+  EXPECT_EQ(answer("R6k/6pp/8/8/8/8/8/6K1 b - - 0 1", 3), "bestmove 0000");  // mated
+}
+
+TEST_F(Driver, SingleLegalMoveStopsAfterFiveIterations) {
+  // The black king on h8 has one move, to h7.
+  answer("7k/8/5K2/8/8/8/8/6R1 b - - 0 1", 20);
+  EXPECT_EQ(lastIteration, 5);
+  EXPECT_NE(output.find("bestmove h8h7"), std::string::npos) << output;
+}
+
+TEST_F(Driver, FixedDepthStopsAtFirstMate) {
+  EXPECT_EQ(answer("7k/8/6K1/8/8/8/8/R7 w - - 0 1", 10), "bestmove a1a8 ponder 0000");
+  EXPECT_LT(lastIteration, 4);
+}
+
+TEST_F(Driver, DepthOnePrintsIterationLineReportAndFinalLine) {
+  const std::string best = answer("rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", 1);
+  EXPECT_EQ(output.rfind("info depth 1 time ", 0), 0u) << output;
+  EXPECT_NE(output.find("\ninfo time "), std::string::npos) << output;
+  EXPECT_EQ(best.rfind("bestmove ", 0), 0u);
+  EXPECT_NE(best, "bestmove 0000");
+}
+
+TEST_F(Driver, SearchmovesRestrictsAndFallsBackWhenNothingMatches) {
+  const char* start = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+  EXPECT_EQ(answer(start, 3, "b1a3 ").substr(0, 13), "bestmove b1a3");
+  EXPECT_EQ(lastIteration, 3);
+  const std::string any = answer(start, 2, "e2e5 ");
+  EXPECT_NE(any, "bestmove 0000");
+  EXPECT_NE(output.find("info string"), std::string::npos);
+}
+
+TEST_F(Driver, NodeLimitStopsSearch) {
+  nodeLimit = 3000;
+  const std::string best = answer("r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - 2 3", 99);
+  nodeLimit = NoNodeLimit;
+  EXPECT_NE(best, "bestmove 0000");
+  EXPECT_LT(totalNodes(), 3000u + 60000u);
+}
+
+TEST_F(Driver, BenchModeIsSilentAndRepeatable) {
+  static Position root;
+  benchMode = 1;
+  uint64_t nodes[2];
+  for (uint64_t& n : nodes) {
+    initTables();
+    ttClearSilently();
+    for (auto& c : searchThreads[0]->history.v)
+      for (auto& t : c)
+        for (int& h : t) h = 5000;
+    root = Position{};
+    ASSERT_TRUE(setPosition(root, "2rr2k1/1pqnbppp/p2p1n2/Pb2p3/4P3/2NNBB2/1PPQ1PPP/R2R2K1 b - - 0 1"));
+    testing::internal::CaptureStdout();
+    search(root, 5, "", NoTimeLimit, NoTimeLimit);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    n = totalNodes();
+  }
+  benchMode = 0;
+  EXPECT_GT(nodes[0], 0u);
+  EXPECT_EQ(nodes[0], nodes[1]);
+}
+
+}  // namespace
