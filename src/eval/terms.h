@@ -20,6 +20,12 @@ struct EvalScratch {
   Bitboard attacks[2][8];
   Bitboard pinned[2];    // c's pieces standing alone between an enemy slider and c's king
   int kingUnits[2];      // king-attack units gathered by c against the enemy king
+  int queenCheckUnits[2];  // c's queen-check units, capped when king safety is finished
+  // The enemy king as seen by attacker c:
+  Bitboard kingAdjacent[2];    // squares next to the enemy king
+  Bitboard safeChecks[2];      // squares from which c may safely give check
+  Bitboard diagonalChecks[2];  // the enemy king's diagonals (full occupancy)
+  Bitboard straightChecks[2];  // the enemy king's ranks and files (full occupancy)
   ScorePair score[2];    // per-side sums of the terms added so far
 };
 
