@@ -120,8 +120,8 @@ bool ttProbe(Key key, TTData& data) {
 }
 
 // Replacement keeps deep and current results: a slot of an older search
-// goes first, then the shallowest; a stored cut-node tag makes a slot a
-// little more expendable.
+// goes first, then the shallowest; a cut-node tag counts as a little extra
+// depth.
 void ttStore(Key key, int depth, int score, int flags, Move move, int tag) {
   if (!tt.buckets || score < -TTScoreLimit || score > TTScoreLimit) return;
   const int flagsByte = (flags & 15) | ((tag * 16) & 0xF0);
