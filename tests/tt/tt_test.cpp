@@ -323,6 +323,33 @@ TEST_F(TTTest, HashFileRoundTrip) {
   settings::hashFileName.clear();
 }
 
+// A slot whose two words were written by two racing stores (the check word
+// of one, the data word of the other) must read as a miss for both keys.
+TEST_F(TTTest, MixedSlotWordsNeverMatch) {
+  const Key a = 0x5000000000000200ull, b = sameBucket(a, 3);
+  TTEntry& slot = tt.buckets[a & tt.mask].slot[0];
+  ttStore(a, 10, 111, BoundLower, makeMove16(1, 18), 0);
+  const TTEntry first = slot;
+  ttClearSilently();
+  ttStore(b, 4, -222, BoundUpper, makeMove16(6, 21), 1);
+  const TTEntry second = slot;
+  ttClearSilently();
+  ttStore(a, 12, 5, BoundExact, makeMove16(12, 28, KindDouble), 0);
+  const TTEntry sameKeyLater = slot;
+  TTData d;
+  const std::pair<TTEntry, TTEntry> mixes[] = {{first, second}, {second, first}, {first, sameKeyLater},
+                                               {sameKeyLater, first}};
+  for (const auto& [checkFrom, dataFrom] : mixes) {
+    slot.check = checkFrom.check;
+    slot.data = dataFrom.data;
+    EXPECT_FALSE(ttProbe(a, d));
+    EXPECT_FALSE(ttProbe(b, d));
+  }
+  slot = second;
+  EXPECT_TRUE(ttProbe(b, d));
+  EXPECT_EQ(d.score, -222);
+}
+
 // Several threads hammer the same bucket; every hit must carry the data
 // stored with its own key, never a mix of two stores.
 TEST_F(TTTest, ConcurrentStoresNeverYieldMixedEntries) {
