@@ -72,6 +72,9 @@ struct MovePicker {
 
   // Set-up by the search; nothing is generated yet.
   MovePicker(const Position& p, int planIndex, Move tt, Move k1, Move k2, Move c1, Move c2, int d);
+  // The current list may point into the picker itself: it never moves.
+  MovePicker(const MovePicker&) = delete;
+  MovePicker& operator=(const MovePicker&) = delete;
   // The next move of the plan, or 0 when the plan is exhausted.
   Move next();
 
