@@ -1,7 +1,15 @@
-// The tree node routines searchPV and searchNonPV.
+// The tree node routines searchPV and searchNonPV, written as numbered
+// recipes.  Each node keeps its child Position, picker, quiet list and PV
+// buffer in its own frame: nothing is allocated while searching.
 #include "search/search.h"
 
+#include <algorithm>
 #include <cstring>
+
+#include "eval/evaluate.h"
+#include "search/picker.h"
+#include "search/searchutil.h"
+#include "search/tables.h"
 
 SearchThread* searchThreads[MaxThreads];
 
@@ -31,4 +39,476 @@ Bitboard passedZone(const Position& pos) {
   }
   const Bitboard ranks678 = us == White ? 0xFFFFFF0000000000ull : 0x0000000000FFFFFFull;
   return ranks678 & ~contested;
+}
+
+namespace {
+
+// Frontier (depth 1) windows: how close to beta the static evaluation must
+// be for a null-window frontier node to look one full ply deeper instead of
+// dropping into the quiescence search.
+constexpr int FrontierBelow = 10, FrontierAbove = 30, FrontierCutNodeExtra = 45;
+constexpr int FrontierLazyMargin = 200;
+// PV frontier: the band around beta inside which a depth-1 node always
+// searches one full ply, and the outer band where threats decide.
+constexpr int PvFrontierBand = 99;
+// Under-promotions are left out below these depths (half-plies).
+constexpr int UnderPromotionDepthNonPV = 30, UnderPromotionDepthPV = 20;
+// Internal iterative deepening in PV nodes: minimum depth, depth reduction,
+// and how shallow a table move may be before it is not trusted.
+constexpr int IidPvMinDepth = 10, IidPvReduction = 4, IidPvTrustDepth = 6;
+// Quiet cut moves of a node whose static evaluation was this far below beta
+// do not blame the quiet moves tried before them.
+constexpr int HistoryBlameMargin = 74;
+constexpr int HistoryMax = 32640;
+
+// One quiet move tried at a node: the piece type moved and its destination
+// (the history index besides the side to move).
+struct QuietMove {
+  int8_t type;
+  int8_t to;
+};
+
+int fullEval(Position& pos) { return evaluate(pos, -35000, 35000); }
+
+// Whether the opponent of the side to move has a pawn one step from promoting.
+bool opponentPawnOnSeventh(const Position& pos) {
+  const int them = other(pos.sideToMove());
+  const Bitboard theirSeventh = them == White ? 0x00FF000000000000ull : 0x000000000000FF00ull;
+  return pos.bb(them, Pawn) & theirSeventh;
+}
+
+// The largest material loss (small units, 0..19) the opponent threatens
+// against any piece of the side to move; the scan stops early once a loss is
+// found that no cheaper piece could exceed.
+int threatScan(const Position& pos) {
+  const int us = pos.sideToMove();
+  static constexpr int order[5] = {Queen, Rook, Bishop, Knight, Pawn};
+  static constexpr int enough[5] = {4, 3, 2, 1, 99};
+  int worst = 0;
+  for (int i = 0; i < 5; i++) {
+    for (Bitboard b = pos.bb(us, order[i]); b;) {
+      const int loss = squareExchangeLoss(pos, popLsb(b));
+      if (loss > worst) worst = loss;
+    }
+    if (worst > enough[i]) break;
+  }
+  return worst;
+}
+
+// A pawn move to a square no enemy pawn can contest any more.
+bool isPassedPush(const Position& pos, Move m, Bitboard zone) {
+  return typeOfCode(pos.board[moveFrom(m)]) == Pawn && (zone & squareBB[moveTo(m)]);
+}
+
+// The quiet-move history of a node after it found its best or cut move:
+// the chosen quiet move gains, the blamed ones lose, both in proportion to
+// what is left of their range and to the depth.
+void rewardQuiet(HistoryTable& h, int side, const QuietMove& q, int factor) {
+  int& v = h.v[side][q.type][q.to];
+  v += (int)(((int64_t)(HistoryMax - v) * factor) >> 10);
+}
+void punishQuiet(HistoryTable& h, int side, const QuietMove& q, int factor) {
+  int& v = h.v[side][q.type][q.to];
+  v -= (int)(((int64_t)v * factor) >> 10);
+}
+int historyFactorFor(int index, int depth) {
+  const int i = index / 12 + depth;
+  return historyFactor[i < 0 ? 0 : i > 199 ? 199 : i];
+}
+
+// Writes [m] followed by the child's line into pv (63 moves at most).
+void buildPv(Move* pv, Move m, const Move* childPv) {
+  pv[0] = m;
+  int i = 0;
+  for (; i < PvLength - 2 && childPv[i]; i++) pv[i + 1] = childPv[i];
+  pv[i + 1] = 0;
+}
+
+// Key of a singular test: the node's key shifted by the excluded move so the
+// test never meets (or overwrites) the node's normal table entry.
+Key excludedKey(const Position& pos, Move excluded) {
+  if (!excluded) return pos.key;
+  return pos.key ^ zobrist[pieceRow(White, King)][moveTo(excluded)] ^ zobrist[pieceRow(Black, King)][moveFrom(excluded)];
+}
+
+}  // namespace
+
+int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excludedMove, bool noNull, bool cutNode) {
+  pv[0] = 0;
+  // Step 1. Entry: stop flag, reduction handshake, clock poll.
+  if (stopped(pos)) return 0;
+  pos.reductionMark = 0;
+  if (pollClock(pos)) return 0;
+  pos.staticEval = NoScore;
+  if (ply >= MaxPly) return fullEval(pos);
+
+  // Step 2. Mate-distance pruning: no line from here can beat a mate already
+  // closer to the root.
+  int alpha = beta - 1;
+  alpha = std::max(alpha, ply - MateScore);
+  beta = std::min(beta, MateScore - 1 - ply);
+  if (alpha >= beta) return alpha;
+  beta = alpha + 1;
+
+  const Key key = excludedKey(pos, excludedMove);
+  SearchThread& thread = threadOf(pos);
+  const bool inCheck = pos.inCheck;
+
+  // Step 3. Frontier: nodes without depth go to the quiescence search, except
+  // that an evaluation just below beta earns one real ply of search.
+  if (depth <= 0 || pos.frontierExtended || (depth < 2 && inCheck)) return qsearch(pos, beta - 1, beta, 0, ply, pv);
+  if (depth == 1) {
+    const TableHit h = probeTable(key, ply);
+    if (h.found && h.depth >= 3 &&
+        (((h.flags & BoundTerminal) && h.value != 0) || ((h.flags & BoundLower) && h.value >= beta) ||
+         ((h.flags & BoundUpper) && h.value < beta)))
+      return h.value;
+    const int eval = evaluate(pos, beta - FrontierLazyMargin, beta + FrontierLazyMargin);
+    pos.staticEval = eval;
+    if (eval >= beta - FrontierBelow && eval < beta + FrontierAbove + FrontierCutNodeExtra * cutNode) {
+      pos.frontierExtended = 1;
+      return searchNonPV(pos, beta, 2, ply, pv, 0, noNull, cutNode);
+    }
+    const int refined = refineEval(eval, h);
+    if (refined >= beta) return refined;
+    return qsearch(pos, beta - 1, beta, 0, ply, pv);
+  }
+
+  // Step 4. Transposition table: a deep enough bound on the right side of
+  // beta (or a known mate/stalemate) answers the node.
+  TableHit tt = probeTable(key, ply);
+  if (tt.found && tt.depth >= depth &&
+      (((tt.flags & BoundTerminal) && tt.value != 0) || ((tt.flags & BoundLower) && tt.value >= beta) ||
+       ((tt.flags & BoundUpper) && tt.value < beta))) {
+    if ((tt.flags & BoundLower) && tt.value >= beta && tt.move && pos.board[moveTo(tt.move)] == 0 &&
+        moveKind(tt.move) <= KindDouble) {
+      updateCounterMoves(thread, pos, tt.move);
+      updateKillers(thread.killers[ply], tt.move);
+    }
+    return tt.value;
+  }
+  bool singularCandidate = !excludedMove && tt.move && tt.depth >= depth / 2 && (tt.flags & BoundLower);
+
+  // Step 5. Tablebase probe (not yet: no tablebases in the search).
+
+  // Step 6. Static evaluation, lazy around beta at small depth.
+  if (!inCheck) {
+    const int margin = depth < 4 ? 200 : 250 + 8 * depth;
+    pos.staticEval = depth > 17 ? fullEval(pos) : evaluate(pos, beta - margin, beta + margin);
+  }
+  const Position* grand = pos.previous ? pos.previous->previous : nullptr;
+  const bool improving = ply < 2 || !grand || pos.staticEval >= grand->staticEval || grand->staticEval == NoScore;
+  const int refinedEval = refineEval(pos.staticEval, tt);
+  (void)improving;
+
+  // Step 7. Way-ahead depth reduction, static null move, null move with
+  // verification, razoring and the drop into the quiescence search
+  // (not yet).
+
+  // Step 8. Internal iterative deepening: without a table move, a cheap
+  // shallower search of this node finds one to try first.
+  Move pickerTtMove = tt.move;
+  if (depth >= 14 && !noNull && !tt.move && !inCheck && (cutNode || refinedEval + 50 >= beta) && refinedEval <= beta + 149) {
+    Move iidPv[PvLength];
+    searchNonPV(pos, beta, depth - 8, ply, iidPv, 0, true, true);
+    if (stopped(pos)) return 0;
+    tt = probeTable(key, ply);
+    if (tt.found) {
+      pickerTtMove = tt.move;
+      singularCandidate = !excludedMove && tt.move && tt.depth >= depth / 2 && (tt.flags & BoundLower);
+    } else {
+      pickerTtMove = iidPv[0];
+    }
+  }
+  (void)singularCandidate;
+
+  // Step 9. Move loop set-up.
+  const int side = pos.sideToMove();
+  const Move counter0 = pos.movedType && pos.lastMove ? *counterSlot(thread, pos, 0) : 0;
+  const Move counter1 = pos.movedType && pos.lastMove ? *counterSlot(thread, pos, 1) : 0;
+  KillerSlots& killers = thread.killers[ply];
+  // In check: evasions with the check killer first; otherwise the normal
+  // plan (futility mode, plans 5 and 6, not yet).
+  MovePicker picker(pos, inCheck ? PlanInCheck : PlanNormal, pickerTtMove,
+                    inCheck ? killers.checkKiller : killers.killer1, inCheck ? killers.killer1 : killers.killer2,
+                    counter0, counter1, depth);
+  int bestValue = -NoScore;
+  thread.killers[ply + 2].killer1 = thread.killers[ply + 2].killer2 = 0;
+  const int drawValue = drawValueAt(ply);
+  const Bitboard zone = passedZone(pos);
+
+  QuietMove quiets[MaxMoves];
+  int quietCount = 0, cutIndex = -1;
+  int legalMoves = 0, moveCount = 0;
+  bool prunedAny = false, bestIsDraw = false;
+  Position child;
+  Move childPv[PvLength];
+
+  // Step 10. The moves, best first.
+  for (Move m; (m = picker.next());) {
+    // 10.1 The excluded move of a singular test and (at small depth)
+    // under-promotions are not searched.
+    if (m == excludedMove) continue;
+    if (moveKind(m) >= KindPromoKnight && depth < UnderPromotionDepthNonPV) continue;
+
+    // 10.2 Reversal, late-move and shallow SEE pruning (not yet).
+
+    // 10.3 Make the move.
+    const bool quiet = isQuietMove(pos, m);
+    if (!makeMove(pos, child, m)) continue;
+    legalMoves++;
+    moveCount++;
+    if (quiet && !inCheck && quietCount < MaxMoves) quiets[quietCount++] = {(int8_t)child.movedType, (int8_t)moveTo(m)};
+
+    int v;
+    bool isDraw = false;
+    childPv[0] = 0;
+    // 10.4 A quiet move that repeats or reaches the fifty-move limit is a draw.
+    if (quiet && isDrawChild(child)) {
+      v = drawValue;
+      isDraw = true;
+    } else {
+      child.inCheck = kingAttacked(child, other(side));
+
+      // 10.5 Extensions.
+      int ext = 0;
+      if (child.inCheck) {
+        ext = m == pickerTtMove ? 2 : 1;
+        if (pos.previous && pos.previous->inCheck && beta <= contempt) ext++;
+      }
+      if (pos.phase < 49 && isPassedPush(pos, m, zone)) {
+        ext++;
+        if (pos.phase < 25 && (depth / 2 < 3 || picker.stage == 2 || picker.stage == 8 ||
+                               (picker.stage != 11 && !losesMaterial(pos, m))))
+          ext++;
+      }
+      if (m == pickerTtMove && pos.lastMove && moveTo(m) == moveTo(pos.lastMove) && pos.capturedType > Pawn &&
+          child.capturedType > Pawn)
+        ext++;
+      if (m == tt.move) {
+        if ((depth < 11 || !inCheck) && depth >= 6 && (depth <= 13 || !(tt.flags & BoundLower)) && ext == 0) {
+          if ((quiet || refinedEval <= beta + 19) && refinedEval > -400 && refinedEval < 400 && tt.depth >= depth - 11)
+            ext = 1;
+          // Singular extension test (not yet).
+        }
+      }
+      ext = std::min(ext, 2);
+      if (child.phase == 0 && child.capturedType > Pawn) ext = 4;
+
+      // 10.6 Search the move (late-move reduction not yet).
+      v = -searchNonPV(child, 1 - beta, depth + ext - 2, ply + 1, childPv, 0, false, !cutNode);
+      if (stopped(pos)) return 0;
+    }
+
+    // 10.7 Keep the best value; a fail high ends the node.
+    if (v > bestValue) {
+      bestValue = v;
+      bestIsDraw = isDraw;
+    }
+    if (v >= beta) {
+      pv[0] = m;
+      pv[1] = 0;
+      if (inCheck) killers.checkKiller = m;
+      if (quiet && !inCheck && !excludedMove) {
+        updateCounterMoves(thread, pos, m);
+        updateKillers(killers, m);
+        cutIndex = quietCount - 1;
+      }
+      break;
+    }
+  }
+
+  // Step 11. Result and table store.
+  if (stopped(pos)) return 0;
+  if (bestValue == -NoScore && prunedAny) bestValue = beta - 1;
+  if (excludedMove && bestValue < beta) bestValue = beta - 1;
+  if (legalMoves > 0 || prunedAny || excludedMove) {
+    if (cutIndex >= 0) {
+      const int f = historyFactorFor(cutIndex, depth);
+      if (pos.staticEval >= beta - HistoryBlameMargin)
+        for (int i = 0; i < cutIndex; i++) punishQuiet(thread.history, side, quiets[i], f);
+      rewardQuiet(thread.history, side, quiets[cutIndex], f);
+    }
+    if (!bestIsDraw) {
+      if (bestValue < beta)
+        storeTable(key, depth, bestValue, BoundUpper, 0, cutNode, ply);
+      else
+        storeTable(key, depth, bestValue, BoundLower, pv[0], cutNode, ply);
+    }
+    return bestValue;
+  }
+  const int v = inCheck ? ply - MateScore : 0;
+  storeTable(key, depth, v, BoundExact | BoundTerminal, 0, cutNode, ply);
+  return v;
+}
+
+int searchPV(Position& pos, int alpha, int beta, int depth, int ply, Move* pv) {
+  pv[0] = 0;
+  // Step 1. Entry: stop flag, reduction handshake, clock poll.
+  if (stopped(pos)) return 0;
+  pos.reductionMark = 0;
+  if (pollClock(pos)) return 0;
+  pos.staticEval = NoScore;
+  if (ply >= MaxPly) return fullEval(pos);
+
+  // Step 2. Mate-distance pruning.
+  const int alphaIn = alpha;
+  alpha = std::max(alpha, ply - MateScore);
+  beta = std::min(beta, MateScore - 1 - ply);
+  if (alpha >= beta) return alpha;
+
+  const bool inCheck = pos.inCheck;
+
+  // Step 3. Frontier: a depth-1 PV node searches one real ply when the
+  // evaluation is close below beta, or near the window with something
+  // hanging or an enemy pawn about to promote; otherwise quiescence.
+  if (depth <= 0 || pos.frontierExtended) return qsearch(pos, alpha, beta, 0, ply, pv);
+  if (depth == 1) {
+    bool deeper = inCheck;
+    if (!inCheck) {
+      const int eval = fullEval(pos);
+      pos.staticEval = eval;
+      if (eval >= beta - PvFrontierBand && eval < beta)
+        deeper = true;
+      else if (eval < alpha || eval > beta + PvFrontierBand)
+        deeper = false;
+      else
+        deeper = opponentPawnOnSeventh(pos) || threatScan(pos) != 0;
+    }
+    if (!deeper) return qsearch(pos, alpha, beta, 0, ply, pv);
+    pos.frontierExtended = 1;
+    return searchPV(pos, alpha, beta, 2, ply, pv);
+  }
+
+  SearchThread& thread = threadOf(pos);
+  const Key key = pos.key;
+
+  // Step 4. Tablebase probe (not yet: no tablebases in the search).
+
+  // Step 5. Static evaluation, exact in PV nodes.
+  if (!inCheck) pos.staticEval = fullEval(pos);
+  const Position* grand = pos.previous ? pos.previous->previous : nullptr;
+  const bool improving = ply < 2 || !grand || pos.staticEval >= grand->staticEval || grand->staticEval == NoScore;
+  (void)improving;
+
+  // Step 6. Transposition table: only a proven mate or stalemate ends a PV
+  // node; otherwise the entry gives the move to try first.
+  TableHit tt = probeTable(key, ply);
+  if (tt.found && (tt.flags & BoundTerminal)) return tt.value;
+  Move pickerTtMove = tt.move;
+
+  // Step 7. Internal iterative deepening: without a trustworthy table move,
+  // a shallower search of this node provides one.
+  if (depth >= IidPvMinDepth && !(tt.move && tt.depth >= depth - IidPvTrustDepth)) {
+    Move iidPv[PvLength];
+    searchPV(pos, alpha, beta, depth - IidPvReduction, ply, iidPv);
+    if (stopped(pos)) return 0;
+    tt = probeTable(key, ply);
+    pickerTtMove = iidPv[0] ? iidPv[0] : tt.move;
+  }
+
+  // Step 8. Move loop set-up.
+  const int side = pos.sideToMove();
+  const Move counter0 = pos.movedType && pos.lastMove ? *counterSlot(thread, pos, 0) : 0;
+  const Move counter1 = pos.movedType && pos.lastMove ? *counterSlot(thread, pos, 1) : 0;
+  KillerSlots& killers = thread.killers[ply];
+  MovePicker picker(pos, inCheck ? PlanInCheck : PlanNormal, pickerTtMove,
+                    inCheck ? killers.checkKiller : killers.killer1, inCheck ? killers.killer1 : killers.killer2,
+                    counter0, counter1, depth);
+  int bestValue = -NoScore;
+  thread.killers[ply + 2].killer1 = thread.killers[ply + 2].killer2 = 0;
+  const int drawValue = drawValueAt(ply);
+  const Bitboard zone = passedZone(pos);
+
+  QuietMove quiets[MaxMoves];
+  int quietCount = 0, bestQuiet = -1;
+  int moveCount = 0;
+  bool bestIsDraw = false;
+  Position child;
+  Move childPv[PvLength];
+
+  // Step 9. The moves, best first.
+  for (Move m; (m = picker.next());) {
+    // 9.1 Under-promotions are not searched at small depth.
+    if (moveKind(m) >= KindPromoKnight && depth < UnderPromotionDepthPV) continue;
+
+    // 9.2 Late-move and SEE pruning of PV nodes (not yet).
+
+    // 9.3 Make the move.
+    const bool quiet = isQuietMove(pos, m);
+    const int stage = picker.stage;
+    if (!makeMove(pos, child, m)) continue;
+    moveCount++;
+    if (quiet && !inCheck && quietCount < MaxMoves) quiets[quietCount++] = {(int8_t)child.movedType, (int8_t)moveTo(m)};
+
+    int v;
+    bool isDraw = false;
+    childPv[0] = 0;
+    // 9.4 A quiet move that repeats or reaches the fifty-move limit is a draw.
+    if (quiet && isDrawChild(child)) {
+      v = drawValue;
+      isDraw = true;
+    } else {
+      child.inCheck = kingAttacked(child, other(side));
+
+      // 9.5 Extensions: checks (given or escaped), passed pawns late in the
+      // game, good captures; the pawn ending rule overrides them all.
+      int ext = (inCheck ? 1 : 0) + (child.inCheck ? 1 : 0);
+      if (pos.phase < 25 && isPassedPush(pos, m, zone)) ext++;
+      if (stage == 2) ext++;
+      // Singular extension test of the table move (not yet).
+      ext = std::min(ext, 2);
+      if (child.phase == 0 && child.capturedType > Pawn) ext = 4;
+
+      // 9.6 Search: the first move with the full window, later ones with a
+      // null-window scout first (late-move reduction not yet).
+      const int newDepth = depth + ext - 2;
+      if (moveCount == 1) {
+        v = -searchPV(child, -beta, -alpha, newDepth, ply + 1, childPv);
+      } else {
+        v = -searchNonPV(child, -alpha, newDepth, ply + 1, childPv, 0, false, true);
+        if (v > alpha && !stopped(pos)) v = -searchPV(child, -beta, -alpha, newDepth, ply + 1, childPv);
+      }
+      if (stopped(pos)) return 0;
+    }
+
+    // 9.7 Keep the best move and its line.
+    if (v <= bestValue) continue;
+    if (v > alpha) {
+      if (quiet && !inCheck) bestQuiet = quietCount - 1;
+      buildPv(pv, m, childPv);
+      alpha = v;
+      if (!isDraw && v < beta) storeTable(key, depth, v, BoundLower, m, 0, ply);
+    }
+    bestValue = v;
+    bestIsDraw = isDraw;
+    if (v >= beta) {
+      if (inCheck) killers.checkKiller = m;
+      if (quiet && !inCheck) {
+        updateCounterMoves(thread, pos, m);
+        updateKillers(killers, m);
+      }
+      break;
+    }
+  }
+
+  // Step 10. Result, history and table store.
+  if (stopped(pos)) return 0;
+  if (bestQuiet >= 0) {
+    const int f = historyFactorFor(bestQuiet, depth);
+    for (int i = 0; i < quietCount; i++)
+      if (i != bestQuiet) punishQuiet(thread.history, side, quiets[i], f);
+    rewardQuiet(thread.history, side, quiets[bestQuiet], f);
+  }
+  if (moveCount == 0) {
+    const int v = inCheck ? ply - MateScore : 0;
+    storeTable(key, depth, v, BoundExact | BoundTerminal, 0, 0, ply);
+    return v;
+  }
+  if (bestIsDraw) return bestValue;
+  if (bestValue > alphaIn)
+    storeTable(key, depth, bestValue, bestValue >= beta ? BoundLower : BoundExact, pv[0], 0, ply);
+  else
+    storeTable(key, depth, bestValue, BoundUpper, 0, 0, ply);
+  return bestValue;
 }

@@ -57,8 +57,3 @@ int qsearch(Position& pos, int alpha, int beta, int qdepth, int ply, Move* pv);
 // contest (in front of or diagonally in front of it): a pawn moving there
 // is a passed push.
 Bitboard passedZone(const Position& pos);
-
-// Mate scores are stored relative to the node and read back relative to the
-// root, so a mate keeps its distance wherever the entry is met.
-constexpr int scoreToTable(int v, int ply) { return v >= MateBound ? v + ply : v <= -MateBound ? v - ply : v; }
-constexpr int scoreFromTable(int v, int ply) { return v > MateBound - 1 ? v - ply : v < -(MateBound - 1) ? v + ply : v; }

@@ -1,0 +1,417 @@
+// The node routines and the root through a small harness: forced mates with
+// their exact distance, mate and stalemate at tree nodes, draws by
+// repetition across the game line and by the fifty-move rule, the ply-limit
+// guard, the quiescence search's stand pat, MultiPV output and determinism.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "board/movegen.h"
+#include "board/movetext.h"
+#include "board/position.h"
+#include "board/settings.h"
+#include "eval/evaluate.h"
+#include "search/driver.h"
+#include "search/flags.h"
+#include "search/report.h"
+#include "search/search.h"
+#include "search/searchthread.h"
+#include "search/tables.h"
+#include "search/threads.h"
+#include "search/timeman.h"
+#include "tt/tt.h"
+
+namespace {
+
+struct SearchResult {
+  int score;
+  Move best;
+  uint64_t nodes;
+};
+
+class SearchTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static const bool ready = [] {
+      initBitboards();
+      initZobrist();
+      buildSpecialMaterialTable();
+      initTables();
+      initSearchTables();
+      ttAllocate(16);
+      buildPool();
+      return true;
+    }();
+    (void)ready;
+  }
+
+  void SetUp() override {
+    savedMultiPV = settings::multiPV;
+    benchMode = 1;
+    drawScore = 0;
+    contempt = 0;
+    tbRootScore = NoTbRootScore;
+    searchStart = now();
+    setDeadlines(now(), NoTimeLimit, NoTimeLimit);
+    freshState();
+  }
+  void TearDown() override {
+    settings::multiPV = savedMultiPV;
+    benchMode = 0;
+    drawScore = 0;
+    threadSignals[0].stop.store(0);
+  }
+
+  static SearchThread& main() { return *searchThreads[0]; }
+
+  // Forgets everything a previous search learnt.
+  static void freshState() {
+    ttClearSilently();
+    clearSearchTables(main());
+    for (auto& byColour : main().history.v)
+      for (auto& byType : byColour)
+        for (int& h : byType) h = 5000;
+    threadSignals[0].nodes.store(0);
+    threadSignals[0].stop.store(0);
+    main().pollCounter = 0;
+  }
+
+  // Makes pos a search root of thread 0.
+  static void attach(Position& pos) {
+    pos.threadIndex = 0;
+    pos.historyTable = &main().history;
+    attachEvalCaches(pos, threadCaches[0]);
+    pos.inCheck = kingAttacked(pos, pos.sideToMove());
+  }
+
+  static void setUpRoot(Position& pos, const char* fen) {
+    std::string error;
+    ASSERT_TRUE(setPosition(pos, fen, &error)) << error;
+    attach(pos);
+  }
+
+  // Fills thread 0's root move list with the legal moves of pos.
+  static int buildRootMoves(Position& pos) {
+    int list[MaxMoves];
+    const int n = generateAll(pos, list);
+    int count = 0;
+    for (int i = 0; i < n; i++) {
+      Position child;
+      if (makeMove(pos, child, entryMove(list[i]))) main().rootMoves[count++] = {entryMove(list[i]), 0, 0};
+    }
+    main().rootMoves[count].move = 0;
+    main().rootMoveCount = count;
+    return count;
+  }
+
+  // Iterative deepening with full windows, as the driver does below
+  // iteration 5.
+  static SearchResult runSearch(Position& root, int iterations) {
+    buildRootMoves(root);
+    Move pv[PvLength];
+    int score = 0;
+    for (int d = 1; d <= iterations; d++) {
+      main().iterScore[d] = -NoScore;
+      score = searchRoot(root, 2 * d, -NoScore, NoScore, pv);
+    }
+    return {score, main().iterPV[iterations][0], threadSignals[0].nodes.load()};
+  }
+
+  static Move rootScoreOf(Move m) {
+    for (int i = 0; main().rootMoves[i].move; i++)
+      if (main().rootMoves[i].move == m) return main().rootMoves[i].score;
+    return -NoScore - 1;
+  }
+
+  int savedMultiPV = 1;
+};
+
+// ---------------------------------------------------------------- mates
+
+TEST_F(SearchTest, MateInOneScoresMateOne) {
+  Position root;
+  setUpRoot(root, "6k1/5ppp/8/8/8/8/8/R5K1 w - - 0 1");
+  const SearchResult r = runSearch(root, 3);
+  EXPECT_EQ(r.score, MateScore - 1);
+  EXPECT_EQ(moveToText(r.best), "a1a8");
+  EXPECT_EQ(scoreToText(r.score, 0).text, "mate 1");
+}
+
+TEST_F(SearchTest, MateInTwoWithASacrifice) {
+  Position root;
+  setUpRoot(root, "6k1/pp4p1/2p5/2bp4/8/P5Pb/1P3rrP/2BRRN1K b - - 0 1");
+  const SearchResult r = runSearch(root, 4);
+  EXPECT_EQ(r.score, MateScore - 3);
+  EXPECT_EQ(moveToText(r.best), "g2g1");
+  EXPECT_EQ(scoreToText(r.score, 0).text, "mate 2");
+  EXPECT_EQ(moveToText(main().iterPV[4][1]), "h1g1");
+  EXPECT_EQ(moveToText(main().iterPV[4][2]), "f2f1");
+}
+
+TEST_F(SearchTest, MateInThreeKeepsItsDistanceThroughTheTable) {
+  Position root;
+  setUpRoot(root, "r5rk/5p1p/5R2/4B3/8/8/7P/7K w - - 0 1");
+  const SearchResult first = runSearch(root, 5);
+  EXPECT_EQ(first.score, MateScore - 5);
+  EXPECT_EQ(scoreToText(first.score, 0).text, "mate 3");
+  // A second search meets the stored mates at other plies: the distance
+  // from the root must not change.
+  for (int d = 1; d <= 6; d++) {
+    Move pv[PvLength];
+    main().iterScore[d] = -NoScore;
+    const int v = searchRoot(root, 2 * d, -NoScore, NoScore, pv);
+    if (d >= 5) {
+      EXPECT_EQ(v, MateScore - 5) << "iteration " << d;
+    }
+  }
+}
+
+TEST_F(SearchTest, BeingMatedInOne) {
+  Position root;
+  setUpRoot(root, "k7/8/1K6/8/8/8/8/7R b - - 0 1");
+  const SearchResult r = runSearch(root, 3);
+  EXPECT_EQ(r.score, 2 - MateScore);
+  EXPECT_EQ(scoreToText(r.score, 0).text, "mate -1");
+  EXPECT_EQ(moveToText(r.best), "a8b8");
+}
+
+TEST_F(SearchTest, RootWithoutMoves) {
+  drawScore = 25;
+  Position root;
+  Move pv[PvLength];
+  setUpRoot(root, "k7/8/1Q6/8/8/8/8/7K b - - 0 1");  // stalemate
+  EXPECT_EQ(buildRootMoves(root), 0);
+  EXPECT_EQ(searchRoot(root, 4, -NoScore, NoScore, pv), 0);  // not the draw score
+  EXPECT_EQ(pv[0], 0);
+  setUpRoot(root, "k7/1Q6/1K6/8/8/8/8/8 b - - 0 1");  // mated
+  EXPECT_EQ(buildRootMoves(root), 0);
+  EXPECT_EQ(searchRoot(root, 4, -NoScore, NoScore, pv), -MateScore);
+  EXPECT_EQ(rootBestScore.load(), -MateScore);
+}
+
+TEST_F(SearchTest, TreeNodesWithoutMoves) {
+  drawScore = 25;
+  Position pos;
+  Move pv[PvLength];
+  setUpRoot(pos, "k7/8/1Q6/8/8/8/8/7K b - - 0 1");
+  EXPECT_EQ(searchPV(pos, -100, 100, 6, 3, pv), 0);
+  EXPECT_EQ(searchNonPV(pos, 1, 6, 3, pv, 0, false, false), 0);
+  setUpRoot(pos, "k7/1Q6/1K6/8/8/8/8/8 b - - 0 1");
+  EXPECT_EQ(searchPV(pos, -NoScore, NoScore, 6, 5, pv), 5 - MateScore);
+  EXPECT_EQ(searchNonPV(pos, 0, 6, 5, pv, 0, false, true), 5 - MateScore);
+  EXPECT_EQ(qsearch(pos, -NoScore, NoScore, 0, 7, pv), 7 - MateScore);
+  // The terminal entry brings the same distance back at another ply.
+  EXPECT_EQ(searchPV(pos, -NoScore, NoScore, 6, 9, pv), 9 - MateScore);
+}
+
+// ---------------------------------------------------------------- draws
+
+TEST_F(SearchTest, RepetitionThroughTheGameLineIsADraw) {
+  drawScore = 17;
+  // 1. Nf3 Nf6 2. Ng1 Ng8: the root is the start position again, and
+  // 3. Nf3 would repeat the position after 1. Nf3.
+  Position line[5];
+  setUpRoot(line[0], StartFen);
+  const Move moves[4] = {makeMove16(6, 21), makeMove16(62, 45), makeMove16(21, 6), makeMove16(45, 62)};
+  for (int i = 0; i < 4; i++) ASSERT_TRUE(makeMove(line[i], line[i + 1], moves[i]));
+  Position& root = line[4];
+  attach(root);
+  EXPECT_EQ(root.key, line[0].key);
+  runSearch(root, 2);
+  EXPECT_EQ(rootScoreOf(makeMove16(6, 21)), 17);
+  EXPECT_NE(rootScoreOf(makeMove16(1, 18)), 17);  // Nc3 repeats nothing
+  Position child;
+  ASSERT_TRUE(makeMove(root, child, makeMove16(6, 21)));
+  EXPECT_TRUE(child.rule50 >= 4);
+}
+
+TEST_F(SearchTest, RepetitionSeenFromTheOtherSide) {
+  drawScore = 17;
+  // 1. Nf3 Nf6 2. Ng1: black to move; Ng8 repeats the start position.
+  Position line[4];
+  setUpRoot(line[0], StartFen);
+  const Move moves[3] = {makeMove16(6, 21), makeMove16(62, 45), makeMove16(21, 6)};
+  for (int i = 0; i < 3; i++) ASSERT_TRUE(makeMove(line[i], line[i + 1], moves[i]));
+  attach(line[3]);
+  runSearch(line[3], 2);
+  // The draw score is the root side's value of a draw, whatever its colour.
+  EXPECT_EQ(rootScoreOf(makeMove16(45, 62)), 17);
+}
+
+TEST_F(SearchTest, FiftyMoveRuleOutranksMate) {
+  drawScore = 11;
+  Position root;
+  setUpRoot(root, "6k1/5ppp/8/8/8/8/8/R5K1 w - - 0 1");
+  root.rule50 = 99;
+  // Every white move is quiet and reaches the limit: even Ra8# is a draw.
+  const SearchResult r = runSearch(root, 3);
+  EXPECT_EQ(r.score, 11);
+  EXPECT_EQ(rootScoreOf(makeMove16(0, 56)), 11);
+}
+
+TEST_F(SearchTest, OddPlyDrawsUseTheNegatedDrawScore) {
+  drawScore = 40;
+  // 1. Kb1 Kg8 2. Ka1 Kh8 brings the root back; after 3. Kb1 black (at
+  // ply 1 of the search) can repeat with Kg8.  Down a rook, black takes
+  // that draw, worth -drawScore from its side.
+  Position line[5];
+  setUpRoot(line[0], "7k/8/8/8/8/8/1R6/K7 w - - 0 1");
+  const Move moves[4] = {makeMove16(0, 1), makeMove16(63, 62), makeMove16(1, 0), makeMove16(62, 63)};
+  for (int i = 0; i < 4; i++) ASSERT_TRUE(makeMove(line[i], line[i + 1], moves[i]));
+  attach(line[4]);
+  Position child;
+  ASSERT_TRUE(makeMove(line[4], child, makeMove16(0, 1)));
+  child.inCheck = 0;
+  Move pv[PvLength];
+  EXPECT_EQ(searchPV(child, -NoScore, NoScore, 4, 1, pv), -40);
+  EXPECT_EQ(moveToText(pv[0]), "h8g8");
+  EXPECT_EQ(pv[1], 0);  // a draw has no continuation
+  // Searched as the root's own move (even ply) the same draw is +40.
+  freshState();
+  EXPECT_EQ(searchPV(child, -NoScore, NoScore, 4, 2, pv), 40);
+}
+
+// ------------------------------------------------------- ply limit guard
+
+TEST_F(SearchTest, NodesAtThePlyLimitAnswerWithTheEvaluation) {
+  Position pos;
+  Move pv[PvLength];
+  setUpRoot(pos, "r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 4 4");
+  const int eval = evaluate(pos, -35000, 35000);
+  EXPECT_EQ(searchPV(pos, -NoScore, NoScore, 20, MaxPly, pv), eval);
+  EXPECT_EQ(pv[0], 0);
+  EXPECT_EQ(searchNonPV(pos, 0, 20, MaxPly + 5, pv, 0, false, false), eval);
+  EXPECT_EQ(qsearch(pos, -NoScore, NoScore, 0, MaxPly, pv), eval);
+}
+
+TEST_F(SearchTest, DeepSearchNearThePlyLimitStaysInBounds) {
+  // Starting a few plies below the limit with a large depth drives many
+  // lines into the guard; killers of ply + 2 and the PV buffers must stay
+  // inside their tables (checked by the sanitizer build).
+  static_assert(MaxPly + 2 < KillerPlies, "killer slots of ply + 2 must exist at the limit");
+  Position pos;
+  Move pv[PvLength];
+  setUpRoot(pos, "4k3/8/8/8/8/8/8/R3K2R w KQ - 0 1");
+  const int v = searchPV(pos, -NoScore, NoScore, 16, MaxPly - 6, pv);
+  EXPECT_GT(v, 0);
+  EXPECT_LT(v, MateScore);
+}
+
+// ------------------------------------------------------------- qsearch
+
+TEST_F(SearchTest, QuietPositionStandsPat) {
+  Position pos;
+  Move pv[PvLength];
+  setUpRoot(pos, StartFen);
+  const int eval = evaluate(pos, -35000, 35000);
+  const uint64_t before = threadSignals[0].nodes.load();
+  EXPECT_EQ(qsearch(pos, -1000, 1000, 0, 2, pv), eval);
+  EXPECT_EQ(pv[0], 0);
+  // With the stand pat at or above beta the node returns at once.
+  EXPECT_EQ(qsearch(pos, eval - 60, eval - 50, 0, 2, pv), eval);
+  EXPECT_EQ(threadSignals[0].nodes.load(), before);
+}
+
+TEST_F(SearchTest, QsearchWinsAHangingQueen) {
+  Position pos;
+  Move pv[PvLength];
+  setUpRoot(pos, "4k3/8/8/3q4/8/8/8/3RK3 w - - 0 1");
+  const int v = qsearch(pos, -NoScore, NoScore, 0, 0, pv);
+  EXPECT_GT(v, 300);
+  EXPECT_EQ(moveToText(pv[0]), "d1d5");
+}
+
+// ---------------------------------------------------------------- root
+
+TEST_F(SearchTest, BestMoveIsSearchedFirstNextIteration) {
+  Position root;
+  setUpRoot(root, "4k3/8/8/3q4/8/8/8/3RK3 w - - 0 1");
+  const SearchResult r = runSearch(root, 3);
+  EXPECT_EQ(moveToText(r.best), "d1d5");
+  EXPECT_EQ(main().rootMoves[0].move, r.best);
+  EXPECT_EQ(main().iterScore[3], r.score);
+}
+
+TEST_F(SearchTest, StopFlagAbandonsTheSearch) {
+  Position root;
+  Move pv[PvLength];
+  setUpRoot(root, StartFen);
+  buildRootMoves(root);
+  threadSignals[0].stop.store(1);
+  EXPECT_EQ(searchRoot(root, 8, -NoScore, NoScore, pv), 0);
+  EXPECT_EQ(searchPV(root, -NoScore, NoScore, 8, 1, pv), 0);
+  EXPECT_EQ(searchNonPV(root, 0, 8, 1, pv, 0, false, false), 0);
+  EXPECT_EQ(qsearch(root, -NoScore, NoScore, 0, 1, pv), 0);
+  threadSignals[0].stop.store(0);
+}
+
+TEST_F(SearchTest, MultiPVPrintsOneLinePerRequestedMove) {
+  settings::multiPV = 3;
+  benchMode = 0;
+  Position root;
+  setUpRoot(root, "r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 4 4");
+  testing::internal::CaptureStdout();
+  runSearch(root, 5);
+  const std::string out = testing::internal::GetCapturedStdout();
+  benchMode = 1;
+  EXPECT_EQ(out.find("info multipv 1 depth 4"), std::string::npos);  // not before iteration 5
+  EXPECT_NE(out.find("info multipv 1 depth 5"), std::string::npos);
+  EXPECT_NE(out.find("info multipv 2 depth 5"), std::string::npos);
+  EXPECT_NE(out.find("info multipv 3 depth 5"), std::string::npos);
+  EXPECT_EQ(out.find("info multipv 4 "), std::string::npos);
+  EXPECT_EQ(out.find("info depth"), std::string::npos);  // no single-PV lines with MultiPV
+  EXPECT_EQ(out.find("currmove"), std::string::npos);
+}
+
+TEST_F(SearchTest, SingleLineReportsAndQuietBenchmark) {
+  Position root;
+  setUpRoot(root, "6k1/5ppp/8/8/8/8/8/R5K1 w - - 0 1");
+  benchMode = 0;
+  testing::internal::CaptureStdout();
+  runSearch(root, 2);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("info depth 1 "), std::string::npos);
+  EXPECT_NE(out.find("info depth 2 "), std::string::npos);
+  EXPECT_NE(out.find("score mate 1 "), std::string::npos);
+  benchMode = 1;
+  freshState();
+  testing::internal::CaptureStdout();
+  runSearch(root, 2);
+  out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out, "");
+}
+
+TEST_F(SearchTest, SameSearchTwiceFromAFreshStateIsIdentical) {
+  Position root;
+  setUpRoot(root, "r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 4 4");
+  const SearchResult a = runSearch(root, 6);
+  freshState();
+  const SearchResult b = runSearch(root, 6);
+  EXPECT_EQ(a.nodes, b.nodes);
+  EXPECT_EQ(a.best, b.best);
+  EXPECT_EQ(a.score, b.score);
+  EXPECT_GT(a.nodes, 100u);
+}
+
+// ---------------------------------------------------------------- helpers
+
+TEST(PassedZone, EnemyPawnsContestTheirFilesAndNeighbours) {
+  initBitboards();
+  initZobrist();
+  Position pos;
+  ASSERT_TRUE(setPosition(pos, "4k3/8/8/8/8/8/8/4K3 w - - 0 1"));
+  EXPECT_EQ(passedZone(pos), 0xFFFFFF0000000000ull);
+  // A black pawn on d5 contests c4..e1 (its way down), not ranks 6-8.
+  ASSERT_TRUE(setPosition(pos, "4k3/8/8/3p4/8/8/8/4K3 w - - 0 1"));
+  EXPECT_EQ(passedZone(pos), 0xFFFFFF0000000000ull);
+  // A black pawn on d7 contests c6, d6, e6 and every square below them.
+  ASSERT_TRUE(setPosition(pos, "4k3/3p4/8/8/8/8/8/4K3 w - - 0 1"));
+  const Bitboard cde = 0x1C1C1C0000000000ull & 0x0000FF0000000000ull;
+  EXPECT_EQ(passedZone(pos), 0xFFFFFF0000000000ull & ~cde);
+  // Black's zone is ranks 3-1, contested by white pawns below them.
+  ASSERT_TRUE(setPosition(pos, "4k3/8/8/8/8/8/P7/4K3 b - - 0 1"));
+  EXPECT_EQ(passedZone(pos), 0x0000000000FFFFFFull & ~0x0000000000030000ull);  // a3, b3
+}
+
+}  // namespace
