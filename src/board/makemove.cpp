@@ -14,6 +14,19 @@ inline void prefetchTables(const Position& pos) {
   if (pos.pawnTable) prefetch(reinterpret_cast<const char*>(pos.pawnTable) + (pos.pawnKey & pawnTableMask) * 40);
 }
 
+// Block copy of the parent record in 16-byte pieces: for a record of a few
+// hundred bytes this is much cheaper than the string-move instruction that a
+// plain memcpy of this size compiles to.
+inline void copyPosition(Position& to, const Position& from) {
+  constexpr size_t Chunks = sizeof(Position) / 16;
+  char* d = reinterpret_cast<char*>(&to);
+  const char* s = reinterpret_cast<const char*>(&from);
+#pragma GCC unroll 32
+  for (size_t i = 0; i < Chunks; i++) __builtin_memcpy(d + 16 * i, s + 16 * i, 16);
+  if constexpr (sizeof(Position) % 16 != 0)
+    __builtin_memcpy(d + 16 * Chunks, s + 16 * Chunks, sizeof(Position) % 16);
+}
+
 inline void setCastleLost(Position& pos, int lost) {
   pos.key ^= zobristCastle[pos.castleLost] ^ zobristCastle[lost];
   pos.castleLost = (uint8_t)lost;
@@ -61,7 +74,7 @@ bool makeCastling(Position& child, int c, Square f, Square t) {
 }  // namespace
 
 bool makeMove(const Position& parent, Position& child, Move move) {
-  std::memcpy(&child, &parent, sizeof(Position));
+  copyPosition(child, parent);
   move &= 0xFFFF;
   child.previous = &parent;
   child.capturedType = 0;

@@ -75,16 +75,6 @@ Bitboard attacksBy(const Position& pos, int c) {
   return result;
 }
 
-bool kingAttacked(const Position& pos, int c) {
-  Square k = pos.kingSquare(c);
-  const Bitboard* enemy = pos.pieces[other(c)];
-  if (knightAttacks[k] & enemy[Knight]) return true;
-  if (kingAttacks[k] & enemy[King]) return true;
-  if (bishopAttacks(k, pos.occupied) & (enemy[Bishop] | enemy[Queen])) return true;
-  if (rookAttacks(k, pos.occupied) & (enemy[Rook] | enemy[Queen])) return true;
-  return pawnAttacksBB(c, squareBB[k]) & enemy[Pawn];
-}
-
 bool inCheckOf(const Position& pos, int c) {
   return (squareBB[pos.kingSquare(c)] & attacksBy(pos, other(c))) != 0;
 }

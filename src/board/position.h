@@ -117,7 +117,16 @@ bool makeMove(const Position& parent, Position& child, Move move);
 // Squares attacked by colour c (kings included in the blockers).
 Bitboard attacksBy(const Position& pos, int c);
 // Whether the king of colour c stands attacked (make-move's legality test).
-bool kingAttacked(const Position& pos, int c);
+// Tests knights, king, diagonal sliders, straight sliders, then pawns.
+inline bool kingAttacked(const Position& pos, int c) {
+  Square k = pos.kingSquare(c);
+  const Bitboard* enemy = pos.pieces[other(c)];
+  if (knightAttacks[k] & enemy[Knight]) return true;
+  if (kingAttacks[k] & enemy[King]) return true;
+  if (bishopAttacks(k, pos.occupied) & (enemy[Bishop] | enemy[Queen])) return true;
+  if (rookAttacks(k, pos.occupied) & (enemy[Rook] | enemy[Queen])) return true;
+  return pawnAttacksBB(c, squareBB[k]) & enemy[Pawn];
+}
 // Whether colour c's king square is in the other colour's attack map.
 bool inCheckOf(const Position& pos, int c);
 
