@@ -4,11 +4,52 @@
 // here is built before the search starts and is read-only while it runs.
 #pragma once
 
+#include <string>
+
 #include "board/position.h"
 
 // Score for the side to move.  alpha/beta only feed the lazy exit; pass
-// (-35000, 35000) for an exact score.
+// (-35000, 35000) for an exact score.  Runs one of the two builds below,
+// chosen once from hasPopcnt.
 int evaluate(Position& pos, int alpha, int beta);
+// The two builds: software bit count, and the processor's instruction (only
+// call the latter when hasPopcnt is set).  Both give identical results.
+int evaluateSoft(Position& pos, int alpha, int beta);
+int evaluateHard(Position& pos, int alpha, int beta);
+
+// EvalCache slot: a finished score for the side to move.
+struct EvalCacheEntry {
+  Key key;
+  int32_t score;
+  int32_t spare;
+};
+static_assert(sizeof(EvalCacheEntry) == 16, "EvalCache entries are 16 bytes");
+
+// MaterialTable slot: the scaled material balance (fine units x 96, white's
+// view) and the scale for the positional part.
+struct MaterialEntry {
+  Key key;
+  double scale;
+  int32_t value;
+  int32_t spare;
+};
+static_assert(sizeof(MaterialEntry) == 24, "MaterialTable entries are 24 bytes");
+extern Key materialTableMask;
+
+// A known material configuration: an EndgameFunction computes the value (in
+// fine units, white's view) from the piece squares and writes the scale.
+using EndgameFunction = int (*)(const Position& pos, double* scale);
+struct SpecialMaterial {
+  Key key;
+  int32_t value;   // fine units, white's view
+  double scale;
+  EndgameFunction function;
+};
+constexpr int SpecialMaterialSlots = 65536;
+extern SpecialMaterial specialMaterial[SpecialMaterialSlots];
+
+// Material balance of pos computed from its piece counts (no table).
+MaterialEntry computeMaterial(const Position& pos);
 
 // The per-thread caches of one search thread.
 struct EvalCaches {
