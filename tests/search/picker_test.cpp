@@ -51,9 +51,9 @@ std::vector<Move> legalMoves(const Position& pos) {
   return legal;
 }
 
-std::vector<std::string> perftFens() {
+std::vector<std::string> perftFens(const char* file) {
   std::vector<std::string> fens;
-  std::ifstream in(std::string(ORVANE_TEST_DATA) + "/perft.epd");
+  std::ifstream in(std::string(ORVANE_TEST_DATA) + "/" + file);
   std::string line;
   while (std::getline(in, line)) {
     auto semi = line.find(';');
@@ -68,9 +68,10 @@ std::vector<std::string> perftFens() {
 // random play (a fixed seed, so every run sees the same positions).  Each
 // position is visited right after its own set-up, while the castling data
 // are still the ones it was derived from.
-void forEachSample(const std::function<void(const Position&)>& visit, int walks = 4, int plies = 24) {
-  std::vector<std::string> fens = perftFens();
-  ASSERT_GT(fens.size(), 40u);
+void forEachSample(const std::function<void(const Position&)>& visit, int walks = 4, int plies = 24,
+                   const char* file = "perft.epd") {
+  std::vector<std::string> fens = perftFens(file);
+  ASSERT_GT(fens.size(), 30u);
   std::mt19937 rng(2024);
   for (const std::string& fen : fens) {
     Position root = fromFen(fen);
@@ -117,47 +118,53 @@ Move randomHint(const Position& pos, const std::vector<Move>& legal, std::mt1993
   }
 }
 
+// Runs a picker with random (often stale or repeated) hints and checks that
+// it hands out each move once, only pseudo-legal ones, in plan order, and
+// every legal move the generators know.
+void checkPickerCoversTheMoves(const Position& pos, std::mt19937& rng) {
+  std::vector<Move> legal = legalMoves(pos);
+  const int plan = pos.inCheck ? PlanInCheck : PlanNormal;
+  Move hints[5];
+  for (Move& h : hints) h = randomHint(pos, legal, rng);
+  if (rng() % 3 == 0) hints[1] = hints[0];  // killer equal to the table move
+  if (rng() % 3 == 0) hints[3] = hints[1];  // counter move equal to a killer
+  const int depth = 2 + (int)(rng() % 24);
+  MovePicker mp(pos, plan, hints[0], hints[1], hints[2], hints[3], hints[4], depth);
+  std::vector<Picked> picked = runPicker(mp);
+  std::set<Move> seen;
+  int lastStageIndex = 0;
+  for (const Picked& p : picked) {
+    EXPECT_TRUE(seen.insert(p.move).second) << "duplicate " << p.move;
+    EXPECT_TRUE(isPseudoLegal(pos, p.move)) << p.move;
+    // Stages come in plan order.
+    int at = 0;
+    while (pickerPlans[plan][at] != p.stage) ++at;
+    EXPECT_GE(at, lastStageIndex);
+    lastStageIndex = at;
+  }
+  std::set<Move> legalPicked;
+  for (Move m : seen)
+    if (isLegal(pos, m)) legalPicked.insert(m);
+  // In check the evasion generator writes a blocking promotion only as a
+  // queen: under-promotions that block are the one legal kind it leaves out.
+  std::set<Move> expected;
+  int list[MaxMoves];
+  int n = pos.inCheck ? generateEvasions(pos, list) : generateAll(pos, list);
+  for (int i = 0; i < n; ++i)
+    if (isLegal(pos, list[i] & 0xFFFF)) expected.insert(list[i] & 0xFFFF);
+  if (isPseudoLegal(pos, hints[0]) && isLegal(pos, hints[0])) expected.insert(hints[0]);
+  for (Move m : legalPicked) EXPECT_TRUE(std::count(legal.begin(), legal.end(), m));
+  EXPECT_EQ(legalPicked, expected) << positionToFen(pos) << " hints " << hints[0] << " " << hints[1] << " "
+                                   << hints[2] << " " << hints[3] << " " << hints[4] << " depth " << depth;
+  EXPECT_EQ(mp.next(), 0);
+  EXPECT_EQ(mp.stage, StageEnd);
+}
+
 TEST(MovePicker, ReturnsEveryLegalMoveExactlyOnce) {
   std::mt19937 rng(99);
   int positions = 0, inCheck = 0;
   forEachSample([&](const Position& pos) {
-    std::vector<Move> legal = legalMoves(pos);
-    const int plan = pos.inCheck ? PlanInCheck : PlanNormal;
-    Move hints[5];
-    for (Move& h : hints) h = randomHint(pos, legal, rng);
-    if (rng() % 3 == 0) hints[1] = hints[0];  // killer equal to the table move
-    if (rng() % 3 == 0) hints[3] = hints[1];  // counter move equal to a killer
-    const int depth = 2 + (int)(rng() % 24);
-    MovePicker mp(pos, plan, hints[0], hints[1], hints[2], hints[3], hints[4], depth);
-    std::vector<Picked> picked = runPicker(mp);
-    std::set<Move> seen;
-    int lastStageIndex = 0;
-    for (const Picked& p : picked) {
-      EXPECT_TRUE(seen.insert(p.move).second) << "duplicate " << p.move;
-      EXPECT_TRUE(isPseudoLegal(pos, p.move)) << p.move;
-      // Stages come in plan order.
-      int at = 0;
-      while (pickerPlans[plan][at] != p.stage) ++at;
-      EXPECT_GE(at, lastStageIndex);
-      lastStageIndex = at;
-    }
-    std::set<Move> legalPicked;
-    for (Move m : seen)
-      if (isLegal(pos, m)) legalPicked.insert(m);
-    // In check the evasion generator writes a blocking promotion only as a
-    // queen: under-promotions that block are the one legal kind it leaves out.
-    std::set<Move> expected;
-    int list[MaxMoves];
-    int n = pos.inCheck ? generateEvasions(pos, list) : generateAll(pos, list);
-    for (int i = 0; i < n; ++i)
-      if (isLegal(pos, list[i] & 0xFFFF)) expected.insert(list[i] & 0xFFFF);
-    if (isLegal(pos, hints[0]) && isPseudoLegal(pos, hints[0])) expected.insert(hints[0]);
-    for (Move m : legalPicked) EXPECT_TRUE(std::count(legal.begin(), legal.end(), m));
-    EXPECT_EQ(legalPicked, expected)
-        << positionToFen(pos) << " hints " << hints[0] << " " << hints[1] << " " << hints[2] << " " << hints[3] << " "
-        << hints[4] << " depth " << depth;
-    EXPECT_EQ(mp.next(), 0);
-    EXPECT_EQ(mp.stage, StageEnd);
+    checkPickerCoversTheMoves(pos, rng);
     ++positions;
     inCheck += pos.inCheck ? 1 : 0;
   });
@@ -308,20 +315,25 @@ TEST(MovePicker, SortIsStableAndHighestFirst) {
   for (int i = 0; i < 6; ++i) EXPECT_EQ(list[i] & 0xFFFF, order[i]);
 }
 
+// givesCheck against making each legal move; returns the number of checks.
+int verifyGivesCheck(const Position& pos) {
+  int checks = 0;
+  int list[MaxMoves];
+  int n = pos.inCheck ? generateEvasions(pos, list) : generateAll(pos, list);
+  for (int i = 0; i < n; ++i) {
+    Move m = list[i] & 0xFFFF;
+    Position child;
+    if (!makeMove(pos, child, m)) continue;
+    const bool check = kingAttacked(child, child.sideToMove());
+    EXPECT_EQ(givesCheck(pos, m), check) << positionToFen(pos) << " move " << m;
+    checks += check;
+  }
+  return checks;
+}
+
 TEST(StaticTests, GivesCheckMatchesMakingTheMove) {
   int checks = 0;
-  auto verify = [&](const Position& pos) {
-    int list[MaxMoves];
-    int n = pos.inCheck ? generateEvasions(pos, list) : generateAll(pos, list);
-    for (int i = 0; i < n; ++i) {
-      Move m = list[i] & 0xFFFF;
-      Position child;
-      if (!makeMove(pos, child, m)) continue;
-      const bool checks_ = kingAttacked(child, child.sideToMove());
-      EXPECT_EQ(givesCheck(pos, m), checks_) << positionToFen(pos) << " move " << m;
-      checks += checks_;
-    }
-  };
+  auto verify = [&](const Position& pos) { checks += verifyGivesCheck(pos); };
   forEachSample(verify);
   // Castling, en passant (both lines) and promotions that check.
   for (const char* fen : {"5k2/8/8/8/8/8/8/4K2R w K - 0 1", "3k4/8/8/8/8/8/8/R3K3 w Q - 0 1",
@@ -335,6 +347,20 @@ TEST(StaticTests, GivesCheckMatchesMakingTheMove) {
   EXPECT_TRUE(givesCheck(fromFen("1k6/6P1/8/8/8/8/8/4K3 w - - 0 1"), makeMove16(54, 62, KindPromoQueen)));
   EXPECT_FALSE(givesCheck(fromFen("1k6/6P1/8/8/8/8/8/4K3 w - - 0 1"), makeMove16(54, 62, KindPromoKnight)));
   EXPECT_GT(checks, 500);
+}
+
+TEST(StaticTests, Chess960CastlingChecksAndPicker) {
+  std::mt19937 rng(960);
+  int checks = 0;
+  forEachSample([&](const Position& pos) {
+    checks += verifyGivesCheck(pos);
+    checkPickerCoversTheMoves(pos, rng);
+  }, 3, 20, "perft960.epd");
+  // Castling with the rook landing on f1 next to a king on f8.
+  Position pos = fromFen("1r3k2/8/8/8/8/8/8/1R2K2R w HB - 0 1");
+  EXPECT_TRUE(givesCheck(pos, makeMove16(4, 7, KindCastle)));
+  EXPECT_FALSE(givesCheck(pos, makeMove16(4, 1, KindCastle)));
+  EXPECT_GT(checks, 100);
 }
 
 TEST(StaticTests, ExposesOwnKingMatchesLegality) {
