@@ -54,6 +54,7 @@ uint64_t roundUpToPowerOfTwo(uint64_t n) {
 
 void ttAllocate(int megabytes) {
   freeBuckets();
+  if (megabytes < 1) megabytes = 1;
   // Round 0.51 of the requested bucket count up to a power of two: a
   // power-of-two request keeps its size, others land between 0.51 and 1.02.
   uint64_t wanted = (uint64_t)((double)megabytes * (1 << 20) / 64 * 0.51);
@@ -192,9 +193,12 @@ void ttStore(Key key, int depth, int score, int flags, Move move, int tag) {
   storeWord(bucket.slot[target].check, key ^ d);
 }
 
+// Two threads filling the same empty slot at once both count it, so the
+// figure is capped at a full table.
 int ttHashfull() {
   if (tt.bucketCount == 0) return 0;
-  return (int)(tt.usedSlots.load(std::memory_order_relaxed) * 250 / tt.bucketCount);
+  uint64_t perMille = tt.usedSlots.load(std::memory_order_relaxed) * 250 / tt.bucketCount;
+  return perMille > 1000 ? 1000 : (int)perMille;
 }
 
 // The file holds each slot's plain key; in memory the check word is key ^ data.
