@@ -156,7 +156,7 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
 
   // Step 3. Frontier: nodes without depth go to the quiescence search, except
   // that an evaluation just below beta earns one real ply of search.
-  if (depth <= 0 || pos.frontierExtended || (depth < 2 && inCheck)) return qsearch(pos, beta - 1, beta, 0, ply, pv);
+  if (depth <= 0 || (depth == 1 && (pos.frontierExtended || inCheck))) return qsearch(pos, beta - 1, beta, 0, ply, pv);
   if (depth == 1) {
     const TableHit h = probeTable(key, ply);
     if (h.found && h.depth >= 3 &&
@@ -278,8 +278,8 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
       }
       if (pos.phase < 49 && isPassedPush(pos, m, zone)) {
         ext++;
-        if (pos.phase < 25 && (depth / 2 < 3 || picker.stage == 2 || picker.stage == 8 ||
-                               (picker.stage != 11 && !losesMaterial(pos, m))))
+        if (pos.phase < 25 && (depth / 2 < 3 || picker.stage == StageGoodCaptures || picker.stage == StageEvasions ||
+                               (picker.stage != StageBadMoves && !losesMaterial(pos, m))))
           ext++;
       }
       if (m == pickerTtMove && pos.lastMove && moveTo(m) == moveTo(pos.lastMove) && pos.capturedType > Pawn &&
@@ -362,7 +362,7 @@ int searchPV(Position& pos, int alpha, int beta, int depth, int ply, Move* pv) {
   // Step 3. Frontier: a depth-1 PV node searches one real ply when the
   // evaluation is close below beta, or near the window with something
   // hanging or an enemy pawn about to promote; otherwise quiescence.
-  if (depth <= 0 || pos.frontierExtended) return qsearch(pos, alpha, beta, 0, ply, pv);
+  if (depth <= 0 || (depth == 1 && pos.frontierExtended)) return qsearch(pos, alpha, beta, 0, ply, pv);
   if (depth == 1) {
     bool deeper = inCheck;
     if (!inCheck) {
@@ -455,7 +455,7 @@ int searchPV(Position& pos, int alpha, int beta, int depth, int ply, Move* pv) {
       // game, good captures; the pawn ending rule overrides them all.
       int ext = (inCheck ? 1 : 0) + (child.inCheck ? 1 : 0);
       if (pos.phase < 25 && isPassedPush(pos, m, zone)) ext++;
-      if (stage == 2) ext++;
+      if (stage == StageGoodCaptures) ext++;
       // Singular extension test of the table move (not yet).
       ext = std::min(ext, 2);
       if (child.phase == 0 && child.capturedType > Pawn) ext = 4;

@@ -298,6 +298,44 @@ TEST_F(SearchTest, DeepSearchNearThePlyLimitStaysInBounds) {
   EXPECT_LT(v, MateScore);
 }
 
+// ------------------------------------------------------------ frontier
+
+TEST_F(SearchTest, NullWindowFrontierLooksOnePlyDeeperOnlyNearBeta) {
+  Position pos;
+  Move pv[PvLength];
+  setUpRoot(pos, StartFen);
+  const int eval = evaluate(pos, -35000, 35000);
+  // Far below beta: straight to the quiescence search, which has nothing
+  // to try in the start position.
+  uint64_t before = threadSignals[0].nodes.load();
+  searchNonPV(pos, eval + 200, 1, 3, pv, 0, false, false);
+  EXPECT_EQ(threadSignals[0].nodes.load(), before);
+  EXPECT_EQ(pos.frontierExtended, 0);
+  // Just below beta: the moves are searched (until one fails high).
+  before = threadSignals[0].nodes.load();
+  searchNonPV(pos, eval + 5, 1, 3, pv, 0, false, false);
+  EXPECT_GT(threadSignals[0].nodes.load() - before, 0u);
+  EXPECT_NE(pos.frontierExtended, 0);
+  // Once a line has been deepened, its depth-1 nodes are not deepened again.
+  before = threadSignals[0].nodes.load();
+  searchNonPV(pos, eval + 5, 1, 3, pv, 0, false, false);
+  EXPECT_EQ(threadSignals[0].nodes.load(), before);
+}
+
+TEST_F(SearchTest, PvFrontierLooksOnePlyDeeperBelowBeta) {
+  Position pos;
+  Move pv[PvLength];
+  setUpRoot(pos, StartFen);
+  const int eval = evaluate(pos, -35000, 35000);
+  uint64_t before = threadSignals[0].nodes.load();
+  searchPV(pos, eval + 200, eval + 300, 1, 3, pv);  // evaluation below alpha
+  EXPECT_EQ(threadSignals[0].nodes.load(), before);
+  before = threadSignals[0].nodes.load();
+  searchPV(pos, eval - 50, eval + 50, 1, 3, pv);  // within 99 below beta
+  EXPECT_GT(threadSignals[0].nodes.load() - before, 0u);
+  EXPECT_NE(pv[0], 0);
+}
+
 // ------------------------------------------------------------- qsearch
 
 TEST_F(SearchTest, QuietPositionStandsPat) {
