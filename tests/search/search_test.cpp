@@ -75,6 +75,7 @@ class SearchTest : public ::testing::Test {
     threadSignals[0].nodes.store(0);
     threadSignals[0].stop.store(0);
     main().pollCounter = 0;
+    allocateEvalCaches(threadCaches[0], settings::tableMemory, 1);  // zero-filled
   }
 
   // Makes pos a search root of thread 0.
@@ -425,6 +426,9 @@ TEST_F(SearchTest, SameSearchTwiceFromAFreshStateIsIdentical) {
   setUpRoot(root, "r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 4 4");
   const SearchResult a = runSearch(root, 6);
   freshState();
+  // The root record itself carries evaluation state (the last positional
+  // term), so it is set up afresh as well.
+  setUpRoot(root, "r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 4 4");
   const SearchResult b = runSearch(root, 6);
   EXPECT_EQ(a.nodes, b.nodes);
   EXPECT_EQ(a.best, b.best);
