@@ -26,6 +26,10 @@ constexpr int HopelessMargin = 1200;
 // and the point where the stand pat is final.
 constexpr int TableMinQdepth = -6, RecaptureOnlyQdepth = -16, StandPatOnlyQdepth = -59;
 constexpr int LazyWindowBelow = 151, LazyWindowAbove = 150;
+// Fixed switches: the delta filters, and the check/push stages near the
+// leaf (without them every node not in check tries captures only).
+constexpr bool UseDeltaFilters = true;
+constexpr bool UseCheckStages = true;
 
 // Stages of the quiescence move loop.
 enum QStage { TableMove, Captures, QuietChecks, AdvancedPushes, Evasions, BadEvasions, Done };
@@ -147,7 +151,9 @@ int qsearch(Position& pos, int alpha, int beta, int qdepth, int ply, Move* pv) {
     if (standPat >= beta) return standPat;
     alpha = std::max(alpha, standPat);
     bestValue = standPat;
-    if (qdepth == 0)
+    if (!UseCheckStages)
+      plan = plan7;
+    else if (qdepth == 0)
       plan = pvWindow ? plan8 : plan10;
     else if (qdepth == -2)
       plan = pvWindow ? plan8 : standPat >= beta - 9 ? plan10 : plan7;
@@ -221,7 +227,9 @@ int qsearch(Position& pos, int alpha, int beta, int qdepth, int ply, Move* pv) {
       // Filter 2. Delta filters: skip captures that cannot lift the score to
       // alpha and, near alpha, those that lose material.
       if (!inCheck) {
-        if ((qdepth >= 0 && givesCheck(pos, m)) || moveKind(m) == KindPromoQueen) {
+        if (!UseDeltaFilters) {
+          // no material filter
+        } else if ((qdepth >= 0 && givesCheck(pos, m)) || moveKind(m) == KindPromoQueen) {
           if (!trusted && losesMaterial(pos, m)) continue;
         } else {
           if (qsearchPieceValue[phase][victim] + standPat + deltaMargin[victim] + 3 * qdepth < alpha) continue;

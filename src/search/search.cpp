@@ -87,7 +87,7 @@ int threatScan(const Position& pos) {
   int worst = 0;
   for (int i = 0; i < 5; i++) {
     for (Bitboard b = pos.bb(us, order[i]); b;) {
-      const int loss = squareExchangeLoss(pos, popLsb(b));
+      const int loss = -squareExchangeLoss(pos, popLsb(b));
       if (loss > worst) worst = loss;
     }
     if (worst > enough[i]) break;
@@ -148,7 +148,6 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
   alpha = std::max(alpha, ply - MateScore);
   beta = std::min(beta, MateScore - 1 - ply);
   if (alpha >= beta) return alpha;
-  beta = alpha + 1;
 
   const Key key = excludedKey(pos, excludedMove);
   SearchThread& thread = threadOf(pos);

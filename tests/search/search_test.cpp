@@ -337,6 +337,23 @@ TEST_F(SearchTest, PvFrontierLooksOnePlyDeeperBelowBeta) {
   EXPECT_NE(pv[0], 0);
 }
 
+TEST_F(SearchTest, PvFrontierAboveBetaLooksDeeperOnlyWhenSomethingHangs) {
+  Position pos;
+  Move pv[PvLength];
+  // The knight on e5 is attacked by the pawn on d6: one real ply is searched.
+  setUpRoot(pos, "4k3/8/3p4/4N3/8/8/8/4K3 w - - 0 1");
+  int eval = evaluate(pos, -35000, 35000);
+  uint64_t before = threadSignals[0].nodes.load();
+  searchPV(pos, eval - 150, eval - 50, 1, 3, pv);
+  EXPECT_GT(threadSignals[0].nodes.load() - before, 0u);
+  // Nothing attacked: the quiescence search stands pat at once.
+  setUpRoot(pos, "4k3/3p4/8/4N3/8/8/8/4K3 w - - 0 1");
+  eval = evaluate(pos, -35000, 35000);
+  before = threadSignals[0].nodes.load();
+  EXPECT_EQ(searchPV(pos, eval - 150, eval - 50, 1, 3, pv), eval);
+  EXPECT_EQ(threadSignals[0].nodes.load(), before);
+}
+
 // ------------------------------------------------------------- qsearch
 
 TEST_F(SearchTest, QuietPositionStandsPat) {
