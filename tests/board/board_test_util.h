@@ -15,9 +15,12 @@
 #include "board/settings.h"
 
 inline void initBoardTables() {
+  static bool done = false;
+  if (done) return;
   hasPopcnt = cpuHasPopcnt();
   initBitboards();
   initZobrist();
+  done = true;
 }
 
 inline Position fenPosition(const std::string& fen) {

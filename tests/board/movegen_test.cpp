@@ -221,6 +221,23 @@ void checkGeneratorInvariants(const Position& pos, bool allWords) {
   }
 }
 
+TEST(MoveGen, GeneratorInvariantsInCheck) {
+  const char* fens[] = {
+      "8/8/8/2k5/3Pp3/8/8/4K3 b - d3",                                 // pawn check, en passant
+      "4k3/8/8/8/8/5n2/8/4K2r w - -",                                  // double check
+      "rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq -",     // mate
+      "r3k2r/8/8/8/8/8/8/R3K1r1 w Qkq -",
+      "4k3/8/8/8/1b6/8/8/R3K2R w KQ -",                                 // bishop check, castling rights
+      "4k3/8/8/8/8/8/3P1PN1/3RK2q w - -",
+      "K4r2/2kP4/8/8/8/8/8/8 w - -",                                   // blocking push onto the last rank
+  };
+  for (const char* fen : fens) {
+    Position pos = fenPosition(fen);
+    EXPECT_EQ(pos.inCheck, 1) << fen;
+    checkGeneratorInvariants(pos, true);
+  }
+}
+
 TEST(MoveGen, GeneratorInvariantsOnManyPositions) {
   std::vector<Position> positions = samplePositions(false, 2, 30);
   for (size_t i = 0; i < positions.size(); i++) checkGeneratorInvariants(positions[i], i % 6 == 0);

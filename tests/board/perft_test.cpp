@@ -20,7 +20,7 @@ void runPerftFile(const char* name, uint64_t budget) {
 
 TEST(Perft, StandardFile) {
   Chess960Guard chess960(0);
-  runPerftFile("perft.epd", 2000000);
+  runPerftFile("perft.epd", 1000000);
 }
 
 TEST(Perft, Chess960File) {
