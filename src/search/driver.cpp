@@ -19,6 +19,7 @@
 #include "search/picker.h"
 #include "search/search.h"
 #include "search/searchthread.h"
+#include "search/tables.h"
 #include "search/threads.h"
 #include "search/timeman.h"
 #include "tt/tt.h"
@@ -120,6 +121,7 @@ void prepareThreads(Position& root) {
   attachEvalCaches(root, threadCaches[0]);
   if (!firstSearchDone) {
     firstSearchDone = true;
+    initPruningTables();
     // History starts in the middle of its range, so first cut-offs move it
     // both ways.
     for (auto& byColour : searchThreads[0]->history.v)
