@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "board/position.h"
+#include "engine/log.h"
 #include "search/flags.h"
 
 namespace {
@@ -39,6 +40,7 @@ bool acceptLine(const std::string& line) {
     commandQueue.push_back(line);
     queuedLines.fetch_add(1, std::memory_order_relaxed);
   }
+  logLine("uci inp: %s\n", line.c_str());
   if (line.compare(0, 4, "quit") == 0) return false;
   raiseWake();
   if (quitRequested.load(std::memory_order_relaxed)) stopAllThreads();

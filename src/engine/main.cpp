@@ -14,6 +14,7 @@
 #include "board/settings.h"
 #include "engine/bench.h"
 #include "engine/input.h"
+#include "engine/log.h"
 #include "engine/options.h"
 #include "engine/uci.h"
 #include "eval/evaluate.h"
@@ -62,6 +63,7 @@ int main(int argc, char** argv) {
   commandPoller = handleCommand;
   commandQueueIsEmpty = queueIsEmpty;
   quitSequence = quitFromSearch;
+  logMessage = logText;
 
   if (argc > 1 && std::strcmp(argv[1], "bench") == 0) {
     int status = runBenchmark(argc, argv);

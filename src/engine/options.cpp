@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "board/settings.h"
+#include "engine/log.h"
 #include "tt/tt.h"
 
 EngineOptions engineOptions;
@@ -57,12 +58,6 @@ void bookFileChanged(const std::string& value, std::string* variable) {
   *variable = value;
   std::printf("info string Book file is %s\n", value.c_str());
   std::fflush(stdout);
-}
-
-// The listing shows an empty name as "<empty>"; echoing that back means
-// "no log".
-void logFileChanged(const std::string& value, std::string* variable) {
-  *variable = value == "<empty>" ? std::string() : value;
 }
 
 void syzygyPathChanged(const std::string& value, std::string* variable) {
@@ -121,7 +116,7 @@ void registerEngineOptions() {
   registerCheck("OwnBook", &ownBook, true);
   registerSpin("MultiPV", &multiPV, 1, 1, 218);
   registerString("Book File", &bookFile, "orvane.bin", bookFileChanged);
-  registerString("Log File", &logFile, "", logFileChanged);
+  registerString("Log File", &logFile, "", setLogFile);
   registerButton("Clear Hash", ttClear);
   registerString("Hash File Name", &hashFileName, "");
   registerButton("Save Hash to File", saveHash);

@@ -1,0 +1,19 @@
+// The optional debugging log: every input line and the search's decisions,
+// each stamped with the seconds since the process started.  Switched on by
+// giving "Log File" a name and off by an empty name.  The input thread and
+// the main thread both write; a mutex keeps a write from meeting a close.
+#pragma once
+
+#include <string>
+
+// Formats a message (printf rules, at most 255 characters, the message
+// carries its own line feed) and appends it with its time stamp when a log
+// is open; does nothing otherwise.
+void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Writes a finished message (the search's log hook).
+void logText(const char* message);
+// The "Log File" change action: stores the name ("<empty>" means none),
+// closes the open log and opens the named file for appending.
+void setLogFile(const std::string& name, std::string* variable);
+// Whether a log file is open.
+bool logIsOpen();
