@@ -84,6 +84,14 @@ TEST(PawnStructure, CandidatePasser) {
   EXPECT_EQ(passedList(e, White), std::vector<int>({25}));
 }
 
+TEST(PawnStructure, LeversOnTheFifthAndSixthRanks) {
+  // e5 attacked by d6: lever (60,60); everything else cancels between two
+  // isolated, non-passed pawns with equal control.
+  expectPair(entryOf("k7/8/3p4/4P3/8/8/8/K7 w - - 0 1").score, 60, 60, "white lever");
+  // The same for black on its fifth rank (board rank 4).
+  expectPair(entryOf("k7/8/8/8/4p3/3P4/8/K7 w - - 0 1").score, -60, -60, "black lever");
+}
+
 TEST(PawnStructure, PassedListsAreLowestSquareFirstAndCapped) {
   PawnEntry e = entryOf("4k3/P1P1P3/8/8/8/8/p1p1p3/4K3 w - - 0 1");
   EXPECT_EQ(passedList(e, White), std::vector<int>({48, 50, 52}));
