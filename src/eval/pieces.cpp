@@ -101,7 +101,7 @@ void rookTerms(const Position& pos, int c, Bitboard area, EvalScratch& s) {
     const Bitboard att = rookAttacks(sq, pos.occupied);
     s.attacks[c][Rook] |= att;
     add(s, c, countAt(rookMobility, popcount(att & area & pinMask(pos, s, c, sq))));
-    if (rookAttacks(sq, 0) & pos.pieces[c][Rook]) add(s, c, RooksConnected);
+    if (rookLines[sq] & ~squareBB[sq] & pos.pieces[c][Rook]) add(s, c, RooksConnected);
     if (relativeRank(c, sq) == 6 && relativeRank(c, enemyKing) == 7) add(s, c, RookOnSeventh);
     // Open and half-open files; a half-open file whose enemy pawn is
     // defended by another pawn is a harder target.
@@ -197,7 +197,7 @@ Bitboard pinLine(const Position& pos, int c) {
   const Square k = pos.kingSquare(c);
   const Bitboard diagonal = pos.pieces[them][Bishop] | pos.pieces[them][Queen];
   const Bitboard straight = pos.pieces[them][Rook] | pos.pieces[them][Queen];
-  Bitboard snipers = (bishopAttacks(k, 0) & diagonal) | (rookAttacks(k, 0) & straight);
+  Bitboard snipers = (bishopLines[k] & diagonal) | (rookLines[k] & straight);
   Bitboard pinned = 0;
   while (snipers) {
     Bitboard inBetween = between[k][popLsb(snipers)] & pos.occupied;
