@@ -29,7 +29,7 @@ struct EvalScratch {
   ScorePair score[2];    // per-side sums of the terms added so far
 };
 
-// Full step-6 sum in one call: clears scratch, runs pieceTerms, kingSafety,
+// All piece-dependent positional terms in one call: clears scratch, runs pieceTerms, kingSafety,
 // threatTerms and passedPawnTerms in that order and returns
 // score[White] - score[Black].  The driver adds psq to this, scales it by
 // 136/128 per half, then adds entry.score (the first pawn layer).
