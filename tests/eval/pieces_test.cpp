@@ -78,6 +78,17 @@ TEST(PieceTerms, CorneredBishopAndBlockedRook) {
   expectPair(whitePieceScore("4k3/8/8/8/8/8/8/5K1R w - - 0 1"), -61, 165, "king blocks rook");
 }
 
+TEST(PieceTerms, KnightOutpost) {
+  // Nd5 defended by e4 with no pawn able to chase it: king distance 4
+  // (-8,-4), twelve mobility points (eight squares, four forward) (107,82),
+  // outpost (70,82), no enemy minor to challenge it (210,120), safe from
+  // pawns (45,29), defended by a pawn (60,60).
+  expectPair(whitePieceScore("4k3/8/8/3N4/4P3/8/8/4K3 w - - 0 1"), 484, 369, "outpost");
+  // A black knight anywhere removes the unchallenged-outpost bonus.
+  ScorePair rival = whitePieceScore("n3k3/8/8/3N4/4P3/8/8/4K3 w - - 0 1");
+  expectPair(rival, 484 - 210, 369 - 120, "outpost with a rival knight");
+}
+
 TEST(Threats, PieceCountedInBothSets) {
   // Black knight e5 attacked by the d4 pawn (c1 = 1) and, undefended, by the
   // h2 bishop (c2 = 1): TH[1] + TH[2] = (500,550).  Qd1 guards d4, so no
