@@ -65,7 +65,8 @@ class SearchTest : public ::testing::Test {
 
   static SearchThread& main() { return *searchThreads[0]; }
 
-  // Forgets everything a previous search learnt.
+  // Forgets everything a previous search learnt.  The evaluation caches are
+  // replaced, so Positions must be attached again afterwards.
   static void freshState() {
     ttClearSilently();
     clearSearchTables(main());
@@ -270,6 +271,7 @@ TEST_F(SearchTest, OddPlyDrawsUseTheNegatedDrawScore) {
   EXPECT_EQ(pv[1], 0);  // a draw has no continuation
   // Searched as the root's own move (even ply) the same draw is +40.
   freshState();
+  attach(child);  // the fresh caches
   EXPECT_EQ(searchPV(child, -NoScore, NoScore, 4, 2, pv), 40);
 }
 
@@ -432,6 +434,7 @@ TEST_F(SearchTest, SingleLineReportsAndQuietBenchmark) {
   EXPECT_NE(out.find("score mate 1 "), std::string::npos);
   benchMode = 1;
   freshState();
+  attach(root);
   testing::internal::CaptureStdout();
   runSearch(root, 2);
   out = testing::internal::GetCapturedStdout();
