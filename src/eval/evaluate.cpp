@@ -335,14 +335,17 @@ void allocateEvalCaches(EvalCaches& caches, int tableMemoryMb, int threadCount) 
   double threads = threadCount < 1 ? 1 : threadCount;
   uint64_t n = tableEntries(bytes * 0.03 / threads / sizeof(MaterialEntry));
   caches.materialTable = zeroedTable<MaterialEntry>(n);
+  caches.materialEntries = n;
   materialTableMask = n - 1;
   bytes -= (double)(n * sizeof(MaterialEntry));
   n = tableEntries(bytes * 0.45 / threads / sizeof(PawnEntry));
   caches.pawnTable = zeroedTable<PawnEntry>(n);
+  caches.pawnEntries = n;
   pawnTableMask = n - 1;
   bytes -= (double)(n * sizeof(PawnEntry));
   n = tableEntries(bytes / threads / sizeof(EvalCacheEntry));
   caches.evalCache = zeroedTable<EvalCacheEntry>(n);
+  caches.evalEntries = n;
   evalCacheMask = n - 1;
   for (EvalCaches*& slot : registeredCaches)
     if (slot == &caches) return;
@@ -363,7 +366,14 @@ void freeEvalCaches(EvalCaches& caches) {
 }
 
 void clearPawnTable(EvalCaches& caches) {
-  if (caches.pawnTable) std::memset(static_cast<void*>(caches.pawnTable), 0, (pawnTableMask + 1) * sizeof(PawnEntry));
+  if (caches.pawnTable) std::memset(static_cast<void*>(caches.pawnTable), 0, caches.pawnEntries * sizeof(PawnEntry));
+}
+
+void clearEvalCaches(EvalCaches& caches) {
+  clearPawnTable(caches);
+  if (caches.evalCache) std::memset(static_cast<void*>(caches.evalCache), 0, caches.evalEntries * sizeof(EvalCacheEntry));
+  if (caches.materialTable)
+    std::memset(static_cast<void*>(caches.materialTable), 0, caches.materialEntries * sizeof(MaterialEntry));
 }
 
 void attachEvalCaches(Position& pos, const EvalCaches& caches) {

@@ -1,7 +1,17 @@
 // Static evaluation: the one entry the search calls, the per-thread caches
-// it owns and the start-up builders.  Each search thread evaluates with its
-// own caches (reached through the Position's pointers); every table read
-// here is built before the search starts and is read-only while it runs.
+// it owns and the start-up builders.
+//
+// Units: scores leave evaluate() in score units (about 100 to a pawn) for the
+// side to move; inside, values are fine units (1/10 of a score unit) and
+// phase-weighted sums are fine units x 96.
+//
+// Threads: each search thread evaluates with its own three caches (finished
+// scores, material, pawn structure), reached through the Position's
+// pointers and overwritten without locks.  The caches are allocated and
+// freed by the main thread only, while no search runs; allocation also
+// records them so initTables() can empty every pawn table.  The special
+// material table and the tables of tables.h are built before any search and
+// are read-only while one runs.
 #pragma once
 
 #include <string>
@@ -56,13 +66,20 @@ struct EvalCaches {
   EvalCacheEntry* evalCache = nullptr;
   PawnEntry* pawnTable = nullptr;
   MaterialEntry* materialTable = nullptr;
+  uint64_t evalEntries = 0;      // table sizes, for clearing them
+  uint64_t pawnEntries = 0;
+  uint64_t materialEntries = 0;
 };
 // Sizes (from "Table Memory" megabytes shared by threadCount threads) and
-// zero-fills the three caches of one thread; frees what it held before.
+// zero-fills the three caches of one thread; frees what it held before and
+// sets the shared index masks.  Main thread only, never during a search.
 void allocateEvalCaches(EvalCaches& caches, int tableMemoryMb, int threadCount);
 void freeEvalCaches(EvalCaches& caches);
 // Empties the pawn table (its entries depend on the rebuilt tables).
 void clearPawnTable(EvalCaches& caches);
+// Empties all three caches, e.g. for a search that must repeat another one
+// node for node (the lazy exit depends on which positions were cached).
+void clearEvalCaches(EvalCaches& caches);
 // Points pos's cache fields at caches.
 void attachEvalCaches(Position& pos, const EvalCaches& caches);
 

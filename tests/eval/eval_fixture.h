@@ -28,11 +28,22 @@ inline void initOnce() {
   done = true;
 }
 
-// Caches for the tests (small: 2 MB).
+// Caches for the tests (small: 2 MB).  The index masks are shared by every
+// cache set, so the ones in force before are restored afterwards for the
+// caches other tests keep.
 struct TestCaches {
   EvalCaches caches;
-  TestCaches() { initOnce(); allocateEvalCaches(caches, 2, 1); }
-  ~TestCaches() { freeEvalCaches(caches); }
+  Key savedMasks[3];
+  TestCaches() {
+    initOnce();
+    savedMasks[0] = evalCacheMask, savedMasks[1] = pawnTableMask, savedMasks[2] = materialTableMask;
+    allocateEvalCaches(caches, 2, 1);
+  }
+  ~TestCaches() {
+    freeEvalCaches(caches);
+    if (savedMasks[0] | savedMasks[1] | savedMasks[2])
+      evalCacheMask = savedMasks[0], pawnTableMask = savedMasks[1], materialTableMask = savedMasks[2];
+  }
 };
 
 inline Position fromFen(const std::string& fen, const EvalCaches& caches) {

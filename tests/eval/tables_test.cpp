@@ -218,7 +218,7 @@ TEST(EvalTables, RebuildClearsPawnTablesAndCallsHook) {
 }
 
 TEST(EvalTables, CacheGeometry) {
-  initOnce();
+  TestCaches keep;  // restores the masks at the end
   EvalCaches caches;
   allocateEvalCaches(caches, 64, 1);
   EXPECT_EQ(materialTableMask, 65535u);
@@ -231,4 +231,26 @@ TEST(EvalTables, CacheGeometry) {
   EXPECT_GE(evalCacheMask, 1u);
   freeEvalCaches(caches);
   EXPECT_EQ(caches.evalCache, nullptr);
+}
+
+TEST(EvalTables, CacheGeometryPerThread) {
+  TestCaches keep;
+  EvalCaches caches;
+  allocateEvalCaches(caches, 64, 4);  // only one thread's share is subtracted
+  EXPECT_EQ(materialTableMask + 1, 16384u);
+  EXPECT_EQ(pawnTableMask + 1, 131072u);
+  EXPECT_EQ(evalCacheMask + 1, 524288u);
+  allocateEvalCaches(caches, 256, 1);
+  EXPECT_EQ(materialTableMask + 1, 262144u);
+  EXPECT_EQ(pawnTableMask + 1, 2097152u);
+  EXPECT_EQ(evalCacheMask + 1, 8388608u);
+  // Clearing empties every table.
+  caches.evalCache[evalCacheMask].key = 1;
+  caches.pawnTable[pawnTableMask].key = 2;
+  caches.materialTable[materialTableMask].key = 3;
+  clearEvalCaches(caches);
+  EXPECT_EQ(caches.evalCache[evalCacheMask].key, 0u);
+  EXPECT_EQ(caches.pawnTable[pawnTableMask].key, 0u);
+  EXPECT_EQ(caches.materialTable[materialTableMask].key, 0u);
+  freeEvalCaches(caches);
 }
