@@ -261,3 +261,16 @@ TEST(Evaluate, ArtificialMaterialStaysInsideTheTables) {
     EXPECT_LT(std::abs(a), MateBound) << fen;
   }
 }
+
+TEST(Evaluate, KnightPawnKing) {
+  TestCaches tc;
+  // Rook pawn on the seventh with the defending king on the queening
+  // square: 5 x (10 - 7) = 15 fine units, 2 score units.
+  EXPECT_EQ(evalFen("k7/P7/8/8/8/8/8/4K1N1 w - - 0 1", tc.caches), 2);
+  EXPECT_EQ(evalFen(mirrorFen("k7/P7/8/8/8/8/8/4K1N1 w - - 0 1"), tc.caches), 2);
+  // Otherwise 4200 + 10 x (5 x 2 - 3 x 2 - 10 x 6 - 5 x 1) = 3590 fine units,
+  // stretched at 2 phase points: 359 + 94 x 259 / 384.
+  EXPECT_EQ(evalFen("8/8/8/8/4k3/8/4P3/4K1N1 w - - 0 1", tc.caches), 422);
+  EXPECT_EQ(evalFen(mirrorFen("8/8/8/8/4k3/8/4P3/4K1N1 w - - 0 1"), tc.caches), 422);
+  EXPECT_EQ(evalFen("8/8/8/8/4k3/8/4P3/4K1N1 b - - 0 1", tc.caches), -422);
+}
