@@ -441,6 +441,46 @@ TEST_F(SearchTest, SingleLineReportsAndQuietBenchmark) {
   EXPECT_EQ(out, "");
 }
 
+TEST_F(SearchTest, CurrentMoveLinesOnlyLateAndUnlessMinimal) {
+  Position root;
+  setUpRoot(root, "4k3/8/8/8/8/8/8/R3K3 w - - 0 1");
+  benchMode = 0;
+  searchStart = now() - 10.0;  // the search has been running for a while
+  const int savedMinimal = settings::minimalReporting;
+  settings::minimalReporting = 0;
+  testing::internal::CaptureStdout();
+  runSearch(root, 5);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.find("currmove"), std::string::npos);  // before iteration 6
+  Move pv[PvLength];
+  testing::internal::CaptureStdout();
+  searchRoot(root, 12, -NoScore, NoScore, pv);
+  out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("info currmove "), std::string::npos) << out;
+  EXPECT_NE(out.find(" currmovenumber 1\n"), std::string::npos);
+  settings::minimalReporting = 1;
+  testing::internal::CaptureStdout();
+  searchRoot(root, 14, -NoScore, NoScore, pv);
+  out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.find("currmove"), std::string::npos);
+  EXPECT_NE(out.find("info depth 7 "), std::string::npos);
+  settings::minimalReporting = savedMinimal;
+  searchStart = now();
+}
+
+TEST_F(SearchTest, UnderPromotionsAreSearchedAtTheRoot) {
+  Position root;
+  setUpRoot(root, "8/P7/8/8/8/8/k7/7K w - - 0 1");
+  runSearch(root, 3);
+  int promotions = 0;
+  for (int i = 0; main().rootMoves[i].move; i++)
+    if (isPromotion(main().rootMoves[i].move)) {
+      promotions++;
+      EXPECT_GT(main().rootMoves[i].nodes, 1u) << moveToText(main().rootMoves[i].move);
+    }
+  EXPECT_EQ(promotions, 4);
+}
+
 TEST_F(SearchTest, SameSearchTwiceFromAFreshStateIsIdentical) {
   Position root;
   setUpRoot(root, "r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 4 4");
