@@ -280,11 +280,30 @@ void threatTerms(const Position& pos, EvalScratch& s) {
   }
 }
 
-ScorePair positionalTerms(const Position& pos, const PawnEntry& entry, EvalScratch& scratch) {
+namespace {
+
+// All positional terms in one body, inlined whole into each build below.
+inline ScorePair allTerms(const Position& pos, const PawnEntry& entry, EvalScratch& scratch) {
   clearScratch(pos, scratch);
   pieceTerms(pos, entry, scratch);
   kingSafety(pos, entry, scratch);
   threatTerms(pos, scratch);
   passedPawnTerms(pos, entry, scratch);
   return subPair(scratch.score[White], scratch.score[Black]);
+}
+
+// Two builds of the same code: the second may count bits with the
+// processor's instruction.  Both give identical results.
+__attribute__((flatten)) ScorePair termsPortable(const Position& pos, const PawnEntry& entry, EvalScratch& scratch) {
+  return allTerms(pos, entry, scratch);
+}
+__attribute__((target("popcnt"), flatten)) ScorePair termsPopcnt(const Position& pos, const PawnEntry& entry,
+                                                                   EvalScratch& scratch) {
+  return allTerms(pos, entry, scratch);
+}
+
+}  // namespace
+
+ScorePair positionalTerms(const Position& pos, const PawnEntry& entry, EvalScratch& scratch) {
+  return hasPopcnt ? termsPopcnt(pos, entry, scratch) : termsPortable(pos, entry, scratch);
 }

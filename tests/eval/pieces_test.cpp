@@ -168,3 +168,21 @@ TEST(PieceTerms, CrowdedArtificialPositionsStayInTables) {
     EXPECT_EQ(pe.key, pos.pawnKey);
   }
 }
+
+TEST(PieceTerms, BothBitCountBuildsAgree) {
+  if (!cpuHasPopcnt()) GTEST_SKIP() << "no population-count instruction";
+  int saved = hasPopcnt;
+  for (const std::string& fen : variedFens(20)) {
+    Position pos = fromFen(fen);
+    PawnEntry e;
+    computePawnEntry(pos, e);
+    EvalScratch soft, hard;
+    hasPopcnt = 0;
+    ScorePair a = positionalTerms(pos, e, soft);
+    hasPopcnt = 1;
+    ScorePair b = positionalTerms(pos, e, hard);
+    EXPECT_EQ(a, b) << fen;
+    EXPECT_EQ(soft.kingUnits[White], hard.kingUnits[White]) << fen;
+  }
+  hasPopcnt = saved;
+}
