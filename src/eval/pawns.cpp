@@ -174,9 +174,8 @@ ScorePair sideStructure(const Position& pos, int c, PawnEntry& e, ScorePair king
   return sum;
 }
 
-}  // namespace
-
-void computePawnEntry(const Position& pos, PawnEntry& e) {
+// The whole first layer, inlined into each of the two builds below.
+inline void fillPawnEntry(const Position& pos, PawnEntry& e) {
   e = PawnEntry{};
   e.key = pos.pawnKey;
   const Bitboard wp = pos.pieces[White][Pawn], bp = pos.pieces[Black][Pawn];
@@ -209,6 +208,20 @@ void computePawnEntry(const Position& pos, PawnEntry& e) {
   side[White] = addPair(side[White], kingProximity[White]);
   side[Black] = addPair(side[Black], kingProximity[Black]);
   e.score = subPair(side[White], side[Black]);
+}
+
+// Two builds of the same code: the second may count bits with the
+// processor's instruction.  Both give identical results.
+__attribute__((flatten)) void fillPortable(const Position& pos, PawnEntry& e) { fillPawnEntry(pos, e); }
+__attribute__((target("popcnt"), flatten)) void fillPopcnt(const Position& pos, PawnEntry& e) { fillPawnEntry(pos, e); }
+
+}  // namespace
+
+void computePawnEntry(const Position& pos, PawnEntry& e) {
+  if (hasPopcnt)
+    fillPopcnt(pos, e);
+  else
+    fillPortable(pos, e);
 }
 
 const PawnEntry& probePawns(const Position& pos) {

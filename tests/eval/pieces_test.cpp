@@ -2,6 +2,8 @@
 // small positions, colour symmetry of every stage on varied positions, and
 // artificial crowded positions that must stay inside every table.
 
+#include <cstring>
+
 #include "eval/pieces.h"
 #include "eval/terms.h"
 #include "eval_test_util.h"
@@ -183,6 +185,12 @@ TEST(PieceTerms, BothBitCountBuildsAgree) {
     ScorePair b = positionalTerms(pos, e, hard);
     EXPECT_EQ(a, b) << fen;
     EXPECT_EQ(soft.kingUnits[White], hard.kingUnits[White]) << fen;
+    PawnEntry softEntry, hardEntry;
+    hasPopcnt = 0;
+    computePawnEntry(pos, softEntry);
+    hasPopcnt = 1;
+    computePawnEntry(pos, hardEntry);
+    EXPECT_EQ(std::memcmp(&softEntry, &hardEntry, sizeof(PawnEntry)), 0) << fen;
   }
   hasPopcnt = saved;
 }
