@@ -44,6 +44,15 @@ constexpr int aspirationOffset[16] = {0, 0, -1, 1, -2, 2, -3, 3, -4, 4, -5, 5, -
 // scores and a single legal move may end it early.
 constexpr int UnlimitedDepth = 99;
 
+// The evaluation's table builder runs after every changed option; the
+// search's tables depend on options too, and a table filled by an earlier
+// search holds results of the old settings.
+void rebuildSearchTables() {
+  initSearchTables();
+  if (tt.ttDirty) ttClearSilently();
+}
+[[maybe_unused]] const bool searchTablesHooked = (afterInitTables = rebuildSearchTables, true);
+
 bool firstSearchDone = false;
 double easy = 0.1;  // smoothed share of the root nodes spent on the best move
 int timeUp = 0;
