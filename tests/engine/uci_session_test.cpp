@@ -384,6 +384,36 @@ TEST(UciSession, LogFileRecordsInputLines) {
   std::remove(path);
 }
 
+TEST(UciSession, FenClockFieldsAndGoBeforePosition) {
+  Session s;
+  // "go" before any "position" searches the start position.
+  s.engine.send("go depth 1");
+  auto answer = readUntilPrefix(s.engine, "bestmove");
+  ASSERT_TRUE(answer.has_value());
+  const std::string& best = answer->back();
+  EXPECT_TRUE(best.rfind("bestmove ", 0) == 0 && best.size() >= 13) << best;
+  s.run({});
+
+  auto key = [&](const std::string& position) {
+    for (auto& l : s.run({position, "d"}))
+      if (l.rfind("Key: ", 0) == 0) return l;
+    return std::string();
+  };
+  const std::string four = key("position fen r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq -");
+  EXPECT_FALSE(four.empty());
+  EXPECT_EQ(key("position fen r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - 2 3"), four);
+  EXPECT_EQ(key("position startpos moves e2e4 e7e5 g1f3 b8c6"), four);
+}
+
+TEST(UciSession, UnchangedValuesDoNothingAndThreadChangesAreAnnounced) {
+  Session s;
+  EXPECT_TRUE(s.run({"setoption name Hash value 128"}).empty());
+  auto out = s.run({"setoption name Threads value 4"});
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0], "info string Threads now set to 4");
+  EXPECT_TRUE(s.run({"setoption name Threads value 4"}).empty());
+}
+
 TEST(UciSession, OtherArgumentsAreIgnored) {
   // Any other first argument is ignored and the dialogue runs.
   EngineProcess engine({"notbench"});
