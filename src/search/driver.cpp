@@ -189,6 +189,41 @@ void waitForRelease() {
 
 }  // namespace
 
+// A narrow window around the previous iteration's score; helpers shift
+// theirs a little, and from thread 2 on half of them search a window that
+// is open on one side just past that score.
+AspirationWindow firstWindow(int previous, int thread, int threads) {
+  const int centre = previous + aspirationOffset[thread % 16];
+  AspirationWindow w{centre - AspirationDelta, centre + AspirationDelta, AspirationDelta};
+  if (thread > 1 && threads > 1) {
+    if (thread & 1)
+      w.alpha = previous - 1;
+    else
+      w.beta = previous + 1;
+  }
+  w.alpha = std::max(w.alpha, -NoScore);
+  w.beta = std::min(w.beta, NoScore);
+  return w;
+}
+
+// After a result v outside the window: the failing side moves past the
+// result by the margin, the other side comes halfway in, and the margin
+// grows; far from ordinary scores the failing side opens completely.
+void widenAfterFail(AspirationWindow& w, int v) {
+  if (v <= w.alpha) {
+    w.beta = (w.alpha + w.beta) / 2;
+    w.alpha = v - w.delta;
+  } else {
+    w.alpha = (w.alpha + w.beta) / 2;
+    w.beta = v + w.delta;
+  }
+  w.delta = (int)(w.delta * 1.5);
+  if (w.alpha <= -AspirationOpenLimit) w.alpha = -NoScore;
+  if (w.beta >= AspirationOpenLimit) w.beta = NoScore;
+  w.alpha = std::max(w.alpha, -NoScore);
+  w.beta = std::min(w.beta, NoScore);
+}
+
 void iterate(Position& pos, int depth) {
   const int t = pos.threadIndex;
   SearchThread& thread = *searchThreads[t];
@@ -203,39 +238,16 @@ void iterate(Position& pos, int depth) {
     if (!threadSignals[t].stop.load(std::memory_order_relaxed)) record(v);
     return;
   }
-  // Aspiration: a narrow window around the previous score; a result outside
-  // it is searched again with the failing side moved past the result and
-  // the other side pulled halfway in, the margin growing each time.
-  const int previous = thread.iterScore[depth - 1];
-  const int centre = previous + aspirationOffset[t % 16];
-  int alpha = centre - AspirationDelta, beta = centre + AspirationDelta;
-  if (t > 1 && threadCount > 1) {
-    if (t & 1)
-      alpha = previous - 1;
-    else
-      beta = previous + 1;
-  }
-  int delta = AspirationDelta;
+  AspirationWindow w = firstWindow(thread.iterScore[depth - 1], t, threadCount);
   for (;;) {
-    alpha = std::max(alpha, -NoScore);
-    beta = std::min(beta, NoScore);
     if (t == 0) rootBestScore.store(-NoScore, std::memory_order_relaxed);
-    const int v = searchRoot(pos, 2 * depth, alpha, beta, pv);
+    const int v = searchRoot(pos, 2 * depth, w.alpha, w.beta, pv);
     if (threadSignals[t].stop.load(std::memory_order_relaxed)) return;
     record(v);
-    if (v > alpha && v < beta) return;
+    if (v > w.alpha && v < w.beta) return;
     // A fully open side cannot fail again; never loop on it.
-    if ((v <= alpha && alpha <= -NoScore) || (v >= beta && beta >= NoScore)) return;
-    if (v <= alpha) {
-      beta = (alpha + beta) / 2;
-      alpha = v - delta;
-    } else {
-      alpha = (alpha + beta) / 2;
-      beta = v + delta;
-    }
-    delta = (int)(delta * 1.5);
-    if (alpha <= -AspirationOpenLimit) alpha = -NoScore;
-    if (beta >= AspirationOpenLimit) beta = NoScore;
+    if ((v <= w.alpha && w.alpha <= -NoScore) || (v >= w.beta && w.beta >= NoScore)) return;
+    widenAfterFail(w, v);
   }
 }
 

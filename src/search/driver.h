@@ -25,6 +25,17 @@ extern int lastIteration;    // depth of the last iteration started by the drive
 // (-32001 when it was stopped before any result).
 int search(Position& root, int depthLimit, const char* searchMovesText, double targetTime, double maxTime);
 
+// The aspiration window of one root search and the margin of its next
+// widening.
+struct AspirationWindow {
+  int alpha, beta, delta;
+};
+// First window of an iteration on `thread` of `threads`, around the
+// previous iteration's score.
+AspirationWindow firstWindow(int previous, int thread, int threads);
+// The next window after the root search returned v outside w.
+void widenAfterFail(AspirationWindow& w, int v);
+
 // One iteration of depth d (plies) on the thread owning pos, with
 // aspiration windows around the previous iteration's score.
 void iterate(Position& pos, int depth);

@@ -114,3 +114,44 @@ TEST_F(Driver, BenchModeIsSilentAndRepeatable) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Aspiration, FailuresWidenTheFailingSide) {
+  AspirationWindow w{-20, -6, 7};
+  widenAfterFail(w, -40);
+  EXPECT_EQ(w.alpha, -47);
+  EXPECT_EQ(w.beta, -13);
+  EXPECT_EQ(w.delta, 10);
+  widenAfterFail(w, -100);
+  EXPECT_EQ(w.alpha, -110);
+  EXPECT_EQ(w.beta, -30);
+  // A fail high mirrors it; beyond 700 the side opens completely.
+  AspirationWindow h{10, 24, 7};
+  widenAfterFail(h, 40);
+  EXPECT_EQ(h.alpha, 17);
+  EXPECT_EQ(h.beta, 47);
+  widenAfterFail(h, 800);
+  EXPECT_EQ(h.beta, NoScore);
+  AspirationWindow m{-31990, -31976, 7};
+  widenAfterFail(m, -32000);
+  EXPECT_EQ(m.alpha, -NoScore);
+}
+
+TEST(Aspiration, HelpersShiftTheirWindows) {
+  const AspirationWindow main = firstWindow(30, 0, 4);
+  EXPECT_EQ(main.alpha, 23);
+  EXPECT_EQ(main.beta, 37);
+  // Thread 2 centres one lower and closes its upper side just past the
+  // score; thread 3 centres one higher and opens its lower side there.
+  const AspirationWindow two = firstWindow(30, 2, 4);
+  EXPECT_EQ(two.alpha, 22);
+  EXPECT_EQ(two.beta, 31);
+  const AspirationWindow three = firstWindow(30, 3, 4);
+  EXPECT_EQ(three.alpha, 29);
+  EXPECT_EQ(three.beta, 38);
+  // Mate scores keep the window inside the score range.
+  EXPECT_EQ(firstWindow(31998, 0, 1).beta, NoScore);
+}
+
+}  // namespace
