@@ -458,22 +458,31 @@ std::string evalTrace(Position& pos) {
   if (scale != 0.0) {
     PawnEntry pawns;
     computePawnEntry(copy, pawns);
-    traceTotal(out, "Pawns", pawns.score);
+    ScorePair pawnSides[2];
+    pawnSideScores(copy, pawnSides);
+    // Run the terms in the evaluation's order, keeping each step's share.
     EvalScratch s;
     clearScratch(copy, s);
     ScorePair before[2] = {s.score[White], s.score[Black]};
-    auto step = [&](const char* name) {
-      traceLine(out, name, subPair(s.score[White], before[White]), subPair(s.score[Black], before[Black]));
+    ScorePair share[4][2];
+    auto step = [&](ScorePair* out) {
+      out[White] = subPair(s.score[White], before[White]), out[Black] = subPair(s.score[Black], before[Black]);
       before[White] = s.score[White], before[Black] = s.score[Black];
     };
     pieceTerms(copy, pawns, s);
-    step("Pieces/mobility");
+    step(share[0]);
     kingSafety(copy, pawns, s);
-    step("King safety");
+    step(share[1]);
     threatTerms(copy, s);
-    step("Threats");
+    step(share[2]);
     passedPawnTerms(copy, pawns, s);
-    step("Passed pawns");
+    step(share[3]);
+    traceLine(out, "Pawns", pawnSides[White], pawnSides[Black]);
+    traceLine(out, "Passed pawns", share[3][White], share[3][Black]);
+    traceLine(out, "Pieces", subPair(share[0][White], s.mobility[White]), subPair(share[0][Black], s.mobility[Black]));
+    traceLine(out, "Mobility", s.mobility[White], s.mobility[Black]);
+    traceLine(out, "Threats", share[2][White], share[2][Black]);
+    traceLine(out, "King safety", share[1][White], share[1][Black]);
     traceTotal(out, "Piece squares", copy.psq);
     if (std::min<int>(copy.phase, 96) < 18)
       traceLine(out, "Pawn span", countAt(pawnSpanPair, pawns.span[White]), countAt(pawnSpanPair, pawns.span[Black]));

@@ -174,8 +174,9 @@ ScorePair sideStructure(const Position& pos, int c, PawnEntry& e, ScorePair king
   return sum;
 }
 
-// The whole first layer, inlined into each of the two builds below.
-inline void fillPawnEntry(const Position& pos, PawnEntry& e) {
+// The whole first layer, inlined into each of the two builds below.  When
+// sides is given it also receives each side's own sum (for the trace).
+inline void fillPawnEntry(const Position& pos, PawnEntry& e, ScorePair* sides = nullptr) {
   e = PawnEntry{};
   e.key = pos.pawnKey;
   const Bitboard wp = pos.pieces[White][Pawn], bp = pos.pieces[Black][Pawn];
@@ -208,6 +209,7 @@ inline void fillPawnEntry(const Position& pos, PawnEntry& e) {
   side[White] = addPair(side[White], kingProximity[White]);
   side[Black] = addPair(side[Black], kingProximity[Black]);
   e.score = subPair(side[White], side[Black]);
+  if (sides) sides[White] = side[White], sides[Black] = side[Black];
 }
 
 // Two builds of the same code: the second may count bits with the
@@ -222,6 +224,11 @@ void computePawnEntry(const Position& pos, PawnEntry& e) {
     fillPopcnt(pos, e);
   else
     fillPortable(pos, e);
+}
+
+void pawnSideScores(const Position& pos, ScorePair sides[2]) {
+  PawnEntry e;
+  fillPawnEntry(pos, e, sides);
 }
 
 const PawnEntry& probePawns(const Position& pos) {

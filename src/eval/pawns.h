@@ -26,3 +26,6 @@ const PawnEntry& probePawns(const Position& pos);
 
 // Computes the first layer for pos into entry (key included), without any table.
 void computePawnEntry(const Position& pos, PawnEntry& entry);
+// Each side's own first-layer sum (white's, black's); their difference is
+// the entry's score.  For the evaluation trace.
+void pawnSideScores(const Position& pos, ScorePair sides[2]);

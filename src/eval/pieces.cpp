@@ -30,6 +30,9 @@ constexpr ScorePair OutpostNoMinorRival = makePair(210, 120);
 constexpr Bitboard OutpostZoneWhite = 0x00003C3C3C000000ull;
 
 inline void add(EvalScratch& s, int c, ScorePair p) { s.score[c] = addPair(s.score[c], p); }
+// Mobility is kept apart until the piece loops end so the evaluation trace
+// can show it on its own line; the sums wrap, so the total is the same.
+inline void addMobility(EvalScratch& s, int c, ScorePair p) { s.mobility[c] = addPair(s.mobility[c], p); }
 
 // Squares a piece on sq may use for mobility: all when free, only the line
 // towards its own king when it stands in the pin line.
@@ -52,7 +55,7 @@ void knightTerms(const Position& pos, int c, Bitboard area, EvalScratch& s) {
       const Bitboard reach = att & area;
       count = popcount(reach) + popcount(reach & ranksAhead(c, rankOf(sq)));
     }
-    add(s, c, countAt(knightMobility, count));
+    addMobility(s, c, countAt(knightMobility, count));
     if (att & s.kingAdjacent[c]) units += 3;
     units += 4 * popcount(att & knightAttacks[enemyKing] & s.safeChecks[c]);
   }
@@ -70,8 +73,8 @@ void bishopTerms(const Position& pos, int c, Bitboard area, EvalScratch& s) {
     const Bitboard att = bishopAttacks(sq, pos.occupied);
     s.attacks[c][Bishop] |= att;
     // What the bishop sees through pieces tells how open its diagonals are.
-    add(s, c, countAt(bishopPawnView, popcount(bishopAttacks(sq, allPawns))));
-    add(s, c, countAt(bishopMobility, popcount(att & area & pinMask(pos, s, c, sq))));
+    addMobility(s, c, countAt(bishopPawnView, popcount(bishopAttacks(sq, allPawns))));
+    addMobility(s, c, countAt(bishopMobility, popcount(att & area & pinMask(pos, s, c, sq))));
     // Own pawns on the bishop's colour hem it in; pawns on the other colour
     // complement it.  Without a rival bishop of that colour the pair feels
     // its bad pawns twice.
@@ -100,7 +103,7 @@ void rookTerms(const Position& pos, int c, Bitboard area, EvalScratch& s) {
     const Square sq = popLsb(b);
     const Bitboard att = rookAttacks(sq, pos.occupied);
     s.attacks[c][Rook] |= att;
-    add(s, c, countAt(rookMobility, popcount(att & area & pinMask(pos, s, c, sq))));
+    addMobility(s, c, countAt(rookMobility, popcount(att & area & pinMask(pos, s, c, sq))));
     if (rookLines[sq] & ~squareBB[sq] & pos.pieces[c][Rook]) add(s, c, RooksConnected);
     if (relativeRank(c, sq) == 6 && relativeRank(c, enemyKing) == 7) add(s, c, RookOnSeventh);
     // Open and half-open files; a half-open file whose enemy pawn is
@@ -125,7 +128,7 @@ void queenTerms(const Position& pos, int c, Bitboard area, EvalScratch& s) {
     const Bitboard att = diagonal | straight;
     s.attacks[c][Queen] |= att;
     const Bitboard usable = area & pinMask(pos, s, c, sq);
-    add(s, c, countAt(queenMobility, popcount(diagonal & usable) + popcount(straight & usable)));
+    addMobility(s, c, countAt(queenMobility, popcount(diagonal & usable) + popcount(straight & usable)));
     if (att & s.kingAdjacent[c]) units += 1;
     // Queen checks; a contact check is worth much more when the queen
     // survives on the square.
@@ -252,6 +255,7 @@ void pieceTerms(const Position& pos, const PawnEntry& entry, EvalScratch& s) {
                       s.attacks[c][Queen];
     patternTerms(pos, c, s);
     placementTerms(pos, c, s);
+    s.score[c] = addPair(s.score[c], s.mobility[c]);
   }
 }
 

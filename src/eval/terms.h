@@ -27,6 +27,7 @@ struct EvalScratch {
   Bitboard diagonalChecks[2];  // the enemy king's diagonals (full occupancy)
   Bitboard straightChecks[2];  // the enemy king's ranks and files (full occupancy)
   ScorePair score[2];    // per-side sums of the terms added so far
+  ScorePair mobility[2]; // c's mobility terms while the piece loops run; pieceTerms folds them into score
 };
 
 // All piece-dependent positional terms in one call: clears scratch, runs pieceTerms, kingSafety,

@@ -1,7 +1,10 @@
 // The evaluation driver: caches, material, known configurations, scaling
 // and the lazy exit.
+#include <algorithm>
 #include <cmath>
 
+#include "eval/pawns.h"
+#include "eval/terms.h"
 #include "eval_fixture.h"
 
 using namespace evalfixture;
@@ -273,4 +276,44 @@ TEST(Evaluate, KnightPawnKing) {
   EXPECT_EQ(evalFen("8/8/8/8/4k3/8/4P3/4K1N1 w - - 0 1", tc.caches), 422);
   EXPECT_EQ(evalFen(mirrorFen("8/8/8/8/4k3/8/4P3/4K1N1 w - - 0 1"), tc.caches), 422);
   EXPECT_EQ(evalFen("8/8/8/8/4k3/8/4P3/4K1N1 b - - 0 1", tc.caches), -422);
+}
+
+TEST(Evaluate, TraceListsEveryTermPerSide) {
+  TestCaches tc;
+  Position pos = fromFen("r1bqk2r/pppp1ppp/2n2n2/2b1p3/2B1P3/3P1N2/PPP2PPP/RNBQK2R w KQkq - 0 1", tc.caches);
+  std::string text = evalTrace(pos);
+  // Term lines in this order, each with white, black and total columns.
+  size_t at = 0;
+  for (const char* term : {"Material |", "Pawns |", "Passed pawns |", "Pieces |", "Mobility |", "Threats |",
+                           "King safety |"}) {
+    size_t found = text.find(term, at);
+    ASSERT_NE(found, std::string::npos) << term << "\n" << text;
+    at = found;
+    size_t end = text.find('\n', found);
+    std::string line = text.substr(found, end - found);
+    EXPECT_EQ(std::count(line.begin(), line.end(), '|'), 3) << line;
+  }
+  EXPECT_NE(text.find("Evaluation: "), std::string::npos);
+  // Each side's pawn sums make up the cached first layer.
+  ScorePair sides[2];
+  pawnSideScores(pos, sides);
+  PawnEntry entry;
+  computePawnEntry(pos, entry);
+  EXPECT_EQ(subPair(sides[White], sides[Black]), entry.score);
+}
+
+TEST(Evaluate, MobilityIsKeptApartForTheTrace) {
+  TestCaches tc;
+  // A lone knight on d4: eight squares, four of them ahead, count 12.
+  Position pos = fromFen("4k3/8/8/8/3N4/8/8/4K3 w - - 0 1", tc.caches);
+  PawnEntry entry;
+  computePawnEntry(pos, entry);
+  EvalScratch s;
+  clearScratch(pos, s);
+  pieceTerms(pos, entry, s);
+  EXPECT_EQ(s.mobility[White], knightMobility[12]);
+  EXPECT_EQ(s.mobility[Black], 0u);
+  // The side's sum holds the mobility and the knight's other terms: its
+  // distance to its own king (3 squares: 0) and the safe-square bonus.
+  EXPECT_EQ(s.score[White], addPair(knightMobility[12], safeFromPawnsCount[1]));
 }

@@ -85,6 +85,13 @@ TEST(EvalTables, PhaseAndTempo) {
   EXPECT_EQ(phaseWeight[64], 67);
   EXPECT_EQ(phaseWeight[96], 96);
   for (int p = 1; p <= 96; p++) EXPECT_GE(phaseWeight[p], phaseWeight[p - 1]);
+  // The weight is the exact quotient rounded (slightly below one half), not
+  // an integer quotient: 3 x 38 / 32 = 3.5625 gives 4, (33 - 32) x 58 / 64 +
+  // 38 = 38.906 gives 39.
+  EXPECT_EQ(phaseWeight[3], 4);
+  EXPECT_EQ(phaseWeight[5], 6);
+  EXPECT_EQ(phaseWeight[33], 39);
+  EXPECT_EQ(phaseWeight[48], 52);
   EXPECT_EQ(tempoBonus[0], 50);
   EXPECT_EQ(tempoBonus[48], 83);
   EXPECT_EQ(tempoBonus[96], 116);
