@@ -26,8 +26,10 @@ struct MultiPVLine {
 MultiPVLine multiPVLines[MaxRootMoves];
 int multiPVCount = 0;
 
-// Whether thread 0 prints "info currmove" in the running iteration.
+// Whether thread 0 prints "info currmove" in the running iteration, and the
+// iteration that choice was made for (aspiration re-searches keep it).
 bool printCurrentMove = false;
+int currentMoveIteration = 0;
 
 // Seconds of search after which the current root move is worth showing.
 constexpr double CurrentMoveDelay = 3.0;
@@ -145,8 +147,11 @@ int searchRoot(Position& pos, int depth, int alpha, int beta, Move* pv) {
   // Step 2. Thread 0: MultiPV table, current-move reporting, clock poll.
   if (t == 0) {
     if (iteration == 1) multiPVCount = 0;
-    printCurrentMove = iteration >= CurrentMoveMinIteration && !settings::minimalReporting &&
-                       now() - searchStart > CurrentMoveDelay;
+    if (iteration == 1 || iteration != currentMoveIteration) {
+      currentMoveIteration = iteration;
+      printCurrentMove = iteration >= CurrentMoveMinIteration && !settings::minimalReporting &&
+                         now() - searchStart > CurrentMoveDelay;
+    }
   }
   if (pollClock(pos)) return 0;
 

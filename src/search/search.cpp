@@ -158,10 +158,7 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
   if (depth <= 0 || (depth == 1 && (pos.frontierExtended || inCheck))) return qsearch(pos, beta - 1, beta, 0, ply, pv);
   if (depth == 1) {
     const TableHit h = probeTable(key, ply);
-    if (h.found && h.depth >= 3 &&
-        (((h.flags & BoundTerminal) && h.value != 0) || ((h.flags & BoundLower) && h.value >= beta) ||
-         ((h.flags & BoundUpper) && h.value < beta)))
-      return h.value;
+    if (h.found && h.depth >= 3 && tableCutsNullWindow(h, beta)) return h.value;
     const int eval = evaluate(pos, beta - FrontierLazyMargin, beta + FrontierLazyMargin);
     pos.staticEval = eval;
     if (eval >= beta - FrontierBelow && eval < beta + FrontierAbove + FrontierCutNodeExtra * cutNode) {
@@ -176,9 +173,7 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
   // Step 4. Transposition table: a deep enough bound on the right side of
   // beta (or a known mate/stalemate) answers the node.
   TableHit tt = probeTable(key, ply);
-  if (tt.found && tt.depth >= depth &&
-      (((tt.flags & BoundTerminal) && tt.value != 0) || ((tt.flags & BoundLower) && tt.value >= beta) ||
-       ((tt.flags & BoundUpper) && tt.value < beta))) {
+  if (tt.found && tt.depth >= depth && tableCutsNullWindow(tt, beta)) {
     if ((tt.flags & BoundLower) && tt.value >= beta && tt.move && pos.board[moveTo(tt.move)] == 0 &&
         moveKind(tt.move) <= KindDouble) {
       updateCounterMoves(thread, pos, tt.move);

@@ -74,6 +74,15 @@ inline void storeTable(Key key, int depth, int value, int flags, Move move, int 
   ttStore(key, depth, scoreToTT(value, ply), flags, move, tag);
 }
 
+// Whether a table entry settles a null-window node with window (beta - 1,
+// beta): a bound on the right side of beta, or a mate proven below.  A
+// stalemate entry never settles the node by itself.
+inline bool tableCutsNullWindow(const TableHit& h, int beta) {
+  if ((h.flags & BoundTerminal) && h.value == 0) return false;
+  return (h.flags & BoundTerminal) || ((h.flags & BoundLower) && h.value >= beta) ||
+         ((h.flags & BoundUpper) && h.value < beta);
+}
+
 // The static evaluation corrected by a table bound that lies on the right
 // side of it (a better estimate of the node's value than either alone).
 inline int refineEval(int staticEval, const TableHit& h) {

@@ -169,6 +169,51 @@ TEST_F(SearchTest, MateInThreeKeepsItsDistanceThroughTheTable) {
   }
 }
 
+// Forced mates (score "mate k" with the exact distance) and winning
+// tactics (the one move that wins material), checked with a black-box
+// engine.  Small iteration counts keep the whole set fast.
+struct TacticCase {
+  const char* fen;
+  int iterations;
+  const char* best;  // expected move; nullptr when several moves mate
+  int mateMoves;     // 0 for a material-winning tactic
+};
+constexpr TacticCase tacticCases[] = {
+    {"2rr3k/pp3pp1/1nnqbN1p/3pN3/2pP4/2P3Q1/PPB4P/R4RK1 w - - 0 1", 4, "g3g6", 2},
+    {"r1bq2rk/pp3pbp/2p1p1pQ/7P/3P4/2PB1N2/PP3PPR/2KR4 w - - 0 1", 4, "h6h7", 2},
+    {"5k2/6pp/p1qN4/1p1p4/3P4/2PKP2Q/PP3r2/3R4 b - - 0 1", 4, "c6c4", 2},
+    {"r2qkb1r/pp2nppp/3p4/2pNN1B1/2BnP3/3P4/PPP2PPP/R2bK2R w KQkq - 1 1", 4, "d5f6", 2},
+    {"4r1k1/pQ3pp1/7p/4q3/4r3/P7/1P2nPPP/2BR1R1K b - - 0 1", 4, "e5h2", 2},
+    {"3r1r1k/1p3p1p/p2p4/4n1NN/6bQ/1BPq4/P3p1PP/1R5K w - - 0 1", 5, "g5f7", 3},
+    {"r1b1kb1r/pppp1ppp/5q2/4n3/3KP3/2N3PN/PPP4P/R1BQ1B1R b kq - 0 1", 5, "f8c5", 3},
+    {"2r3k1/p4p2/3Rp2p/1p2P1pK/8/1P4P1/P3Q2P/1q6 b - - 0 1", 5, "b1g6", 3},
+    {"r1bqr3/ppp1B1kp/1b4p1/n2B4/3PQ1P1/2P5/P4P2/RN4K1 w - - 1 1", 7, "e4e5", 4},
+    {"8/8/8/8/8/2k5/1r6/K7 b - - 0 1", 6, nullptr, 3},
+    {"rnbqkb1r/pppp1ppp/8/4P3/6n1/7P/PPPNPPP1/R1BQKBNR b KQkq - 0 1", 5, "g4e3", 0},
+    {"5rk1/1ppb3p/p1pb4/6q1/3P1p1r/2P1R2P/PP1BQ1P1/5RKN w - - 0 1", 6, "e3g3", 0},
+    {"2br2k1/2q3rn/p2NppQ1/2p1P3/Pp5R/4P3/1P3PPP/3R2K1 w - - 0 1", 6, "h4h7", 0},
+    {"7k/p7/1R5K/6r1/6p1/6P1/8/8 w - - 0 1", 6, "b6b7", 0},
+};
+
+TEST_F(SearchTest, MatesAndTacticsFromASmallSuite) {
+  for (const TacticCase& c : tacticCases) {
+    freshState();
+    Position root;
+    setUpRoot(root, c.fen);
+    const SearchResult r = runSearch(root, c.iterations);
+    if (c.best) {
+      EXPECT_EQ(moveToText(r.best), c.best) << c.fen;
+    }
+    if (c.mateMoves) {
+      EXPECT_EQ(r.score, MateScore - (2 * c.mateMoves - 1)) << c.fen;
+      EXPECT_EQ(scoreToText(r.score, 0).text, "mate " + std::to_string(c.mateMoves)) << c.fen;
+    } else {
+      EXPECT_GT(r.score, 150) << c.fen;
+      EXPECT_LT(r.score, MateBound) << c.fen;
+    }
+  }
+}
+
 TEST_F(SearchTest, BeingMatedInOne) {
   Position root;
   setUpRoot(root, "k7/8/1K6/8/8/8/8/7R b - - 0 1");
@@ -205,6 +250,25 @@ TEST_F(SearchTest, TreeNodesWithoutMoves) {
   EXPECT_EQ(qsearch(pos, -NoScore, NoScore, 0, 7, pv), 7 - MateScore);
   // The terminal entry brings the same distance back at another ply.
   EXPECT_EQ(searchPV(pos, -NoScore, NoScore, 6, 9, pv), 9 - MateScore);
+}
+
+TEST_F(SearchTest, StalemateEntryNeverCutsANullWindowNode) {
+  // A stored stalemate (terminal, score 0) carries both bound bits; it must
+  // still not answer a null-window node whose beta lies on either side of 0.
+  Position pos;
+  Move pv[PvLength];
+  setUpRoot(pos, "4k3/8/8/8/8/8/8/Q3K3 w - - 0 1");
+  ttStore(pos.key, 100, 0, BoundExact | BoundTerminal, 0, 0);
+  EXPECT_GT(searchNonPV(pos, -50, 4, 2, pv, 0, false, false), 300);
+  ttStore(pos.key, 100, 0, BoundExact | BoundTerminal, 0, 0);
+  EXPECT_GT(searchNonPV(pos, 50, 4, 2, pv, 0, false, false), 300);
+  // A proven mate does settle it.
+  Position mated;
+  setUpRoot(mated, "k7/8/1K6/8/8/8/8/7R w - - 0 1");
+  ttStore(mated.key, 100, MateScore - 3, BoundExact | BoundTerminal, 0, 0);
+  const uint64_t before = threadSignals[0].nodes.load();
+  EXPECT_EQ(searchNonPV(mated, 50, 4, 2, pv, 0, false, false), MateScore - 3 - 2);
+  EXPECT_EQ(threadSignals[0].nodes.load(), before);
 }
 
 // ---------------------------------------------------------------- draws
@@ -464,6 +528,33 @@ TEST_F(SearchTest, CurrentMoveLinesOnlyLateAndUnlessMinimal) {
   out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(out.find("currmove"), std::string::npos);
   EXPECT_NE(out.find("info depth 7 "), std::string::npos);
+  settings::minimalReporting = savedMinimal;
+  searchStart = now();
+}
+
+TEST_F(SearchTest, CurrentMoveChoiceHoldsForTheWholeIteration) {
+  Position root;
+  setUpRoot(root, "4k3/8/8/8/8/8/8/R3K3 w - - 0 1");
+  benchMode = 0;
+  const int savedMinimal = settings::minimalReporting;
+  settings::minimalReporting = 0;
+  Move pv[PvLength];
+  // Iteration 6 starts early in the search: no current-move lines, and an
+  // aspiration re-search of the same iteration keeps that choice even once
+  // the delay has passed.
+  searchStart = now();
+  testing::internal::CaptureStdout();
+  runSearch(root, 5);
+  searchRoot(root, 12, -NoScore, NoScore, pv);
+  searchStart = now() - 10.0;
+  searchRoot(root, 12, -NoScore, NoScore, pv);
+  std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(out.find("currmove"), std::string::npos) << out;
+  // The next iteration decides afresh.
+  testing::internal::CaptureStdout();
+  searchRoot(root, 14, -NoScore, NoScore, pv);
+  out = testing::internal::GetCapturedStdout();
+  EXPECT_NE(out.find("info currmove "), std::string::npos) << out;
   settings::minimalReporting = savedMinimal;
   searchStart = now();
 }
