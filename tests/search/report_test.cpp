@@ -2,6 +2,7 @@
 // exact form of the root search's report lines.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 
 #include "board/types.h"
@@ -79,6 +80,11 @@ TEST(ReportLines, PrincipalVariationLine) {
   EXPECT_EQ(out.substr(out.size() - 15), " pv e2e4 e7e5 \n") << out;
   // Exactly one line.
   EXPECT_EQ(out.find('\n'), out.size() - 1);
+  // Every field in its place.
+  EXPECT_TRUE(std::regex_match(
+      out, std::regex("info depth 3 time [0-9]+ nodes [0-9]+ score cp 25 nps [0-9]+ hashfull [0-9]+ tbhits [0-9]+ "
+                      "pv e2e4 e7e5 \n")))
+      << out;
 }
 
 TEST(ReportLines, NothingBeforeTheFirstIteration) {
@@ -102,6 +108,9 @@ TEST(ReportLines, CurrentMoveAndMultiPV) {
   EXPECT_NE(out.find(" tbhits "), std::string::npos);
   EXPECT_EQ(out.find(" hashfull "), std::string::npos);  // not part of a MultiPV line
   EXPECT_EQ(out.substr(out.size() - 10), " pv g1f3 \n");
+  EXPECT_TRUE(std::regex_match(
+      out, std::regex("info multipv 2 depth 7 time [0-9]+ nodes [0-9]+ score mate -1 nps [0-9]+ tbhits [0-9]+ pv g1f3 \n")))
+      << out;
 }
 
 TEST(ReportLines, ElapsedTimeNeverBelowOneMillisecond) {
