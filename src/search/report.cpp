@@ -35,10 +35,13 @@ struct Stats {
   unsigned long long nodes;
   unsigned long long nps;
 };
+// The time shows the whole milliseconds really elapsed (0 in the first
+// millisecond); the speed divides by at least one millisecond.
 Stats currentStats() {
+  const double raw = now() - searchStart;
   const double e = elapsedSeconds();
   const uint64_t n = totalNodes();
-  return {(long long)(e * 1000), (unsigned long long)n, (unsigned long long)((double)n / e)};
+  return {raw > 0 ? (long long)(raw * 1000) : 0, (unsigned long long)n, (unsigned long long)((double)n / e)};
 }
 
 }  // namespace

@@ -116,6 +116,13 @@ TEST(ReportLines, CurrentMoveAndMultiPV) {
 TEST(ReportLines, ElapsedTimeNeverBelowOneMillisecond) {
   searchStart = now() + 5.0;  // a clock that seems to run backwards
   EXPECT_DOUBLE_EQ(elapsedSeconds(), 0.001);
+  // A report in the first millisecond shows "time 0"; its speed is taken
+  // over one millisecond.
+  const std::string out = captured([] {
+    const Move pv[2] = {makeMove16(12, 28, KindDouble), 0};
+    reportLine(1, 0, pv, 0);
+  });
+  EXPECT_EQ(out.rfind("info depth 1 time 0 nodes ", 0), 0u) << out;
   searchStart = now();
 }
 
