@@ -63,8 +63,12 @@ TimeBudget allocateMovesToGo(double remaining, int movesToGo) {
   return {target, NoTimeLimit};
 }
 
+// The hard deadline also keeps "Overhead ms" clear of the maximum: the
+// maximum is a share of what the clock shows, and the time the move spends
+// in transit is taken from that same clock.  Without this a short clock
+// could be spent to within a few milliseconds of a loss.
 void setDeadlines(double start, double target, double maximum) {
-  hardDeadline = std::min(start + hardRatio / 100.0 * target, start + maximum);
+  hardDeadline = std::min(start + hardRatio / 100.0 * target, start + maximum - settings::overheadMs / 1000.0);
   extendedDeadline = start + 3.0 * target;
   if (moveTime > 0) {
     hardDeadline = softDeadline = mateDeadline = start + target;

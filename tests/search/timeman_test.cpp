@@ -113,8 +113,23 @@ TEST_F(TimeManagement, FixedMoveTimeDeadlines) {
 
 TEST_F(TimeManagement, HardDeadlineNeverPastTheMaximum) {
   hardRatio = 600;
+  settings::overheadMs = 0;
   setDeadlines(0.0, 1.0, 2.0);
   EXPECT_DOUBLE_EQ(hardDeadline, 2.0);
+}
+
+TEST_F(TimeManagement, HardDeadlineKeepsTheOverheadClearOfTheMaximum) {
+  // 225 ms left, 100 ms increment, late in the game: target 68 - 35 ms, the
+  // six-fold hard limit reaches 0.9 T; the overhead stays in reserve.
+  const TimeBudget b = allocateSuddenDeath(0.225, 0.1, 46);
+  EXPECT_NEAR(b.target, 0.033, 1e-9);
+  EXPECT_NEAR(b.maximum, 0.2025, 1e-9);
+  setDeadlines(0.0, b.target, b.maximum);
+  EXPECT_NEAR(hardDeadline, 0.2025 - 0.030, 1e-9);
+  // A long clock is far from the cap: the hard limit stays 6 x target.
+  const TimeBudget big = allocateSuddenDeath(60.0, 0.0, 1);
+  setDeadlines(0.0, big.target, big.maximum);
+  EXPECT_NEAR(hardDeadline, 7.374, 1e-6);
 }
 
 TEST_F(TimeManagement, ClockHasMillisecondResolution) {
