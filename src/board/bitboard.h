@@ -46,7 +46,19 @@ constexpr int popcountSoft(Bitboard b) {
   b = (b + (b >> 4)) & 0x0F0F0F0F0F0F0F0Full;
   return (int)((b * 0x0101010101010101ull) >> 56);
 }
-inline int popcountHard(Bitboard b) { return __builtin_popcountll(b); }
+// Hardware population count.  The instruction is written out because the
+// compiler builtin, in code not compiled for a popcnt-capable target, turns
+// into a library call that counts in software.  popcount() takes this path
+// only when the processor has the instruction (hasPopcnt).
+inline int popcountHard(Bitboard b) {
+#if defined(__x86_64__)
+  Bitboard count;
+  __asm__("popcntq %1, %0" : "=r"(count) : "rm"(b) : "cc");
+  return (int)count;
+#else
+  return __builtin_popcountll(b);
+#endif
+}
 inline int popcount(Bitboard b) { return hasPopcnt ? popcountHard(b) : popcountSoft(b); }
 // Lowest set bit; b must not be 0.
 inline Square lsb(Bitboard b) { return __builtin_ctzll(b); }

@@ -73,13 +73,16 @@ bool makeCastling(Position& child, int c, Square f, Square t) {
 
 }  // namespace
 
+// The updates read the parent and keep the keys, the score sum and the
+// colour sets in locals, writing each child field once: read-modify-write on
+// the freshly copied child would make every update wait for the block copy's
+// stores.
 bool makeMove(const Position& parent, Position& child, Move move) {
   copyPosition(child, parent);
   move &= 0xFFFF;
   child.previous = &parent;
   child.capturedType = 0;
   child.movedType = 0;
-  child.rule50++;
   child.lastMove = move;
   child.staticEval = 999999;
 
@@ -87,15 +90,18 @@ bool makeMove(const Position& parent, Position& child, Move move) {
   if (!signals.stop.load(std::memory_order_relaxed))
     signals.nodes.store(signals.nodes.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
 
-  if (child.enPassant) {
-    child.key ^= zobrist[8][lsb(child.enPassant)];
+  Key key = parent.key ^ zobrist[0][0] ^ zobrist[0][1];
+  if (parent.enPassant) {
+    key ^= zobrist[8][lsb(parent.enPassant)];
     child.enPassant = 0;
   }
-  child.key ^= zobrist[0][0] ^ zobrist[0][1];
+  int rule50 = parent.rule50 + 1;
 
   if (move == 0) {
+    child.key = key;
+    child.rule50 = (int16_t)rule50;
     child.inCheck = 0;
-    child.ply++;
+    child.ply = parent.ply + 1;
     prefetchTables(child);
     return true;
   }
@@ -103,7 +109,11 @@ bool makeMove(const Position& parent, Position& child, Move move) {
   int c = parent.ply & 1, e = c ^ 1;
   Square f = moveFrom(move), t = moveTo(move);
   int kind = moveKind(move);
-  if (kind == KindCastle) return makeCastling(child, c, f, t);
+  if (kind == KindCastle) {
+    child.key = key;
+    child.rule50 = (int16_t)rule50;
+    return makeCastling(child, c, f, t);
+  }
 
   uint8_t code = parent.board[f];
   int m = code & 7, row = pieceRow(c, m);
@@ -111,24 +121,27 @@ bool makeMove(const Position& parent, Position& child, Move move) {
 
   // Move the piece as an ordinary move.
   Bitboard fromTo = squareBB[f] | squareBB[t];
-  child.pieces[c][m] ^= fromTo;
-  child.pieces[c][0] ^= fromTo;
+  Bitboard own = parent.pieces[c][0] ^ fromTo, enemy = parent.pieces[e][0];
+  child.pieces[c][m] = parent.pieces[c][m] ^ fromTo;
   child.board[t] = code;
   child.board[f] = 0;
-  child.key ^= zobrist[row][f] ^ zobrist[row][t];
-  child.pawnKey ^= pawnZobrist[row][f] ^ pawnZobrist[row][t];
-  child.psq = subPair(addPair(child.psq, pieceSquare[row][t]), pieceSquare[row][f]);
-  int lost = child.castleLost | castling.castleSquareMask[t] | castling.castleSquareMask[f];
-  if (lost != child.castleLost) setCastleLost(child, lost);
+  key ^= zobrist[row][f] ^ zobrist[row][t];
+  Key pawnKey = parent.pawnKey ^ pawnZobrist[row][f] ^ pawnZobrist[row][t];
+  ScorePair psq = subPair(addPair(parent.psq, pieceSquare[row][t]), pieceSquare[row][f]);
+  int lost = parent.castleLost | castling.castleSquareMask[t] | castling.castleSquareMask[f];
+  if (lost != parent.castleLost) {
+    key ^= zobristCastle[parent.castleLost] ^ zobristCastle[lost];
+    child.castleLost = (uint8_t)lost;
+  }
 
   if (kind >= KindPromoQueen) {
     static constexpr int promoted[8] = {0, 0, 0, 0, Queen, Knight, Rook, Bishop};
     int p = promoted[kind], pawnRow = pieceRow(c, Pawn), newRow = pieceRow(c, p);
-    child.rule50 = 0;
+    rule50 = 0;
     child.pieces[c][Pawn] ^= squareBB[t];
-    child.pawnKey ^= pawnZobrist[pawnRow][t];
-    child.key ^= zobrist[pawnRow][t] ^ zobrist[newRow][t];
-    child.psq = addPair(subPair(child.psq, pieceSquare[pawnRow][t]), pieceSquare[newRow][t]);
+    pawnKey ^= pawnZobrist[pawnRow][t];
+    key ^= zobrist[pawnRow][t] ^ zobrist[newRow][t];
+    psq = addPair(subPair(psq, pieceSquare[pawnRow][t]), pieceSquare[newRow][t]);
     child.materialKey += materialValue[c][p][squareColour[t]] - materialValue[c][Pawn][squareColour[t]];
     child.tbKey += materialValue[c][p][0] - materialValue[c][Pawn][0];
     child.pieces[c][p] ^= squareBB[t];
@@ -137,44 +150,50 @@ bool makeMove(const Position& parent, Position& child, Move move) {
   } else if (kind == KindEnPassant) {
     Square s = (f & 56) | (t & 7);
     int enemyPawn = pieceRow(e, Pawn);
-    child.rule50 = 0;
-    child.pawnKey ^= pawnZobrist[enemyPawn][s];
-    child.key ^= zobrist[enemyPawn][s];
+    rule50 = 0;
+    pawnKey ^= pawnZobrist[enemyPawn][s];
+    key ^= zobrist[enemyPawn][s];
     child.board[s] = 0;
-    child.pieces[e][Pawn] ^= squareBB[s];
-    child.pieces[e][0] ^= squareBB[s];
+    child.pieces[e][Pawn] = parent.pieces[e][Pawn] ^ squareBB[s];
+    enemy ^= squareBB[s];
     child.pieceCount--;
     child.materialKey -= materialValue[e][Pawn][squareColour[s]];
     child.tbKey -= materialValue[e][Pawn][0];
-    child.psq = subPair(child.psq, pieceSquare[enemyPawn][s]);
+    psq = subPair(psq, pieceSquare[enemyPawn][s]);
   } else if (kind == KindDouble) {
-    child.rule50 = 0;
-    if (besideBB(squareBB[t]) & child.pieces[e][Pawn]) {
+    rule50 = 0;
+    if (besideBB(squareBB[t]) & parent.pieces[e][Pawn]) {
       Square ep = (f + t) / 2;
       child.enPassant = squareBB[ep];
-      child.key ^= zobrist[8][ep];
+      key ^= zobrist[8][ep];
     }
   }
 
   // Capture: the captured piece is read from the parent's board.
   if (uint8_t captured = parent.board[t]; captured && kind != KindEnPassant) {
     int x = captured & 7, xrow = pieceRow(e, x);
-    child.pawnKey ^= pawnZobrist[xrow][t];
-    child.key ^= zobrist[xrow][t];
+    pawnKey ^= pawnZobrist[xrow][t];
+    key ^= zobrist[xrow][t];
     child.pieceCount--;
     child.materialKey -= materialValue[e][x][squareColour[t]];
     child.tbKey -= materialValue[e][x][0];
     child.capturedType = (int16_t)x;
-    child.rule50 = 0;
-    child.psq = subPair(child.psq, pieceSquare[xrow][t]);
-    child.pieces[e][x] ^= squareBB[t];
-    child.pieces[e][0] ^= squareBB[t];
+    rule50 = 0;
+    psq = subPair(psq, pieceSquare[xrow][t]);
+    child.pieces[e][x] = parent.pieces[e][x] ^ squareBB[t];
+    enemy ^= squareBB[t];
     child.phase -= phaseValue[x];
   }
 
-  if (m == Pawn) child.rule50 = 0;
-  child.ply++;
-  child.occupied = child.pieces[White][0] | child.pieces[Black][0];
+  if (m == Pawn) rule50 = 0;
+  child.pieces[c][0] = own;
+  child.pieces[e][0] = enemy;
+  child.occupied = own | enemy;
+  child.key = key;
+  child.pawnKey = pawnKey;
+  child.psq = psq;
+  child.rule50 = (int16_t)rule50;
+  child.ply = parent.ply + 1;
   prefetchTables(child);
   return !kingAttacked(child, c);
 }

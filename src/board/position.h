@@ -123,8 +123,11 @@ inline bool kingAttacked(const Position& pos, int c) {
   const Bitboard* enemy = pos.pieces[other(c)];
   if (knightAttacks[k] & enemy[Knight]) return true;
   if (kingAttacks[k] & enemy[King]) return true;
-  if (bishopAttacks(k, pos.occupied) & (enemy[Bishop] | enemy[Queen])) return true;
-  if (rookAttacks(k, pos.occupied) & (enemy[Rook] | enemy[Queen])) return true;
+  // The slider lookups (a large table, often not in cache) are skipped when
+  // no enemy slider stands on the king's lines at all.
+  Bitboard diagonal = enemy[Bishop] | enemy[Queen], straight = enemy[Rook] | enemy[Queen];
+  if ((bishopLines[k] & diagonal) && (bishopAttacks(k, pos.occupied) & diagonal)) return true;
+  if ((rookLines[k] & straight) && (rookAttacks(k, pos.occupied) & straight)) return true;
   return pawnAttacksBB(c, squareBB[k]) & enemy[Pawn];
 }
 // Whether colour c's king square is in the other colour's attack map.

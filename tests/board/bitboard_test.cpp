@@ -124,17 +124,22 @@ TEST(Bitboard, PawnShifts) {
 TEST(Bitboard, PopcountRoutinesAgree) {
   initBoardTables();
   EXPECT_EQ(popcountSoft(~0ull), 64);
-  EXPECT_EQ(popcountHard(~0ull), 64);
   EXPECT_EQ(popcountSoft(0), 0);
+  int saved = hasPopcnt;
+  hasPopcnt = 0;
+  EXPECT_EQ(popcount(0xF0F0ull), 8);
+  hasPopcnt = saved;
+  // The instruction itself only runs on processors that have it.
+  if (!cpuHasPopcnt()) GTEST_SKIP() << "no popcnt instruction on this processor";
+  EXPECT_EQ(popcountHard(~0ull), 64);
+  EXPECT_EQ(popcountHard(0), 0);
   std::mt19937_64 rng(11);
   for (int i = 0; i < 10000; i++) {
     Bitboard b = rng();
     if (i & 1) b &= rng();
+    if (i & 2) b = ~b;
     ASSERT_EQ(popcountSoft(b), popcountHard(b));
   }
-  int saved = hasPopcnt;
-  hasPopcnt = 0;
-  EXPECT_EQ(popcount(0xF0F0ull), 8);
   hasPopcnt = 1;
   EXPECT_EQ(popcount(0xF0F0ull), 8);
   hasPopcnt = saved;

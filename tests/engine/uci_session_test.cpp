@@ -301,6 +301,88 @@ TEST(UciSession, GarbageNeverBreaksTheDialogue) {
   EXPECT_EQ(s.engine.waitExit(10000), 0);
 }
 
+// The worst inputs found by fuzzing the engine process: overlong lines,
+// embedded NUL and high bytes, lone carriage returns, searches over garbage
+// limits, move lists past the line limit, and set-ups that must be refused.
+// None may end the process, hang it, or disturb the game.
+TEST(UciSession, WorstCaseInputKeepsTheGame) {
+  Session s;
+  s.run({"position startpos moves e2e4 c7c5 g1f3"});
+  const std::string before = s.fen();
+  ASSERT_EQ(before.rfind("rnbqkbnr/pp1ppppp/8/2p5/4P3/5N2/PPPP1PPP/RNBQKB1R b KQkq -", 0), 0u) << before;
+
+  std::string batch;
+  batch += std::string(300000, 'x') + "\n";
+  batch += "position fen " + std::string(10000, '8') + " w - -\n";
+  batch += std::string("posi\0tion startpos\n", 20);
+  batch += std::string("\0\0\0isready\n", 11);
+  batch += "\x80\xff position startpos\n";
+  batch += "\r\r\r\n\f\v\x1b[2J\n";
+  batch += "position\tfen\t4k3/8/8/8/8/8/8/4K3\tw\t-\r-\n";  // cut at the carriage return
+  batch += "setoption name\nsetoption value 3\nsetoption name value\nsetoption name Hash value\n";
+  batch += "setoption name Threads value 99999999999999999999999\n";
+  batch += "setoption name Threads value 1\n";
+  batch += "go perft 99\ngo perft -5\ngo perft x\ngo perft\n";
+  batch += "go wtime x btime -5 movestogo 99999999999 nodes -1\nstop\n";
+  batch += "go searchmoves " + std::string(5000, 'e') + "\nstop\n";
+  batch += "go depth 1 searchmoves zz9 e2e4 a1a1\n";
+  // A move list past the line limit is cut there, not rejected.
+  batch += "position startpos moves";
+  for (int i = 0; i < 1000; ++i) batch += i % 2 ? " b8c6 c6b8" : " g1f3 f3g1";
+  batch += "\n";
+  // Refused set-ups: each answered with one info line, the game stays.
+  batch += "position fen 4k3/8/8/8/8/8/8/4K3 w - - moves e1e2 e8e7 e2e2 e7e6\n";  // played up to e2e2
+  batch += "position startpos moves e2e4 c7c5 g1f3\n";
+  batch += "position fen 4k3/8/8/8/8/8/8/P3K3 w - -\n";
+  batch += "position fen 4k3/8/8/8/8/N7/PPPPPPPP/NNNNKNNN w - -\n";
+  batch += "position fen 4k3/4R3/8/8/8/8/8/4K3 w - -\n";
+  batch += "position fen k7/8/8/8/8/8/8/K6K w - -\n";
+  batch += "position fen rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR/ w KQkq -\n";
+  batch += "position fen rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNRR w KQkq -\n";
+  batch += "position fen rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR - KQkq -\n";
+  batch += "position fen rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w\n";
+  s.engine.write(batch);
+  auto out = s.engine.sync(60000);
+  ASSERT_TRUE(out.has_value()) << "the engine stopped answering";
+  EXPECT_EQ(s.fen(), before);
+  EXPECT_TRUE(s.run({"go perft 1"}).size() > 2);
+  s.engine.send("quit");
+  EXPECT_EQ(s.engine.waitExit(10000), 0);
+}
+
+TEST(UciSession, RefusedPositionsKeepTheGame) {
+  Session s;
+  s.run({"position startpos moves e2e4 c7c5 g1f3"});
+  const std::string before = s.fen();
+  for (const char* line : {"position fen 4k3/8/8/8/8/8/8/P3K3 w - -", "position fen 4k3/8/8/8/8/N7/PPPPPPPP/NNNNKNNN w - -",
+                           "position fen 4k3/4R3/8/8/8/8/8/4K3 w - -", "position fen k7/8/8/8/8/8/8/K6K w - -",
+                           "position fen 4k3/8/8/8/P7/8/PPPPPPPP/4K3 w - -", "position fen 4k3/8/8/8/8/8/8/4K3X w - -"}) {
+    auto out = s.run({line});
+    ASSERT_EQ(out.size(), 1u) << line;
+    EXPECT_EQ(out[0].rfind("info string ", 0), 0u) << out[0];
+    EXPECT_EQ(s.fen(), before) << line;
+  }
+  // A last rank that ends early is still a board.
+  EXPECT_TRUE(s.run({"position fen 4k3/8/8/8/8/8/8/4K w - -"}).empty());
+  EXPECT_EQ(s.fen(), "4k3/8/8/8/8/8/8/4K3 w - - 0 1");
+  // Moves after an unplayable one are not played; the earlier ones are.
+  auto out = s.run({"position fen 4k3/8/8/8/8/8/8/4K3 w - - moves e1e2 e8e7 e2e2 e7e6"});
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_NE(out[0].find("e2e2"), std::string::npos) << out[0];
+  EXPECT_EQ(s.fen(), "8/4k3/8/8/8/8/4K3/8 w - - 2 1");
+}
+
+TEST(UciSession, TablebaseSettingsAnnounceTheProbeLimit) {
+  Session s;
+  auto out = s.run({"setoption name Syzygy Probe Limit value 5"});
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0], "info string Probing tablebases up to 0-man.");
+  out = s.run({"setoption name SyzygyPath value /nowhere"});
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0], "info string Probing tablebases up to 0-man.");
+  EXPECT_EQ(s.optionLine("Syzygy Probe Limit"), "option name Syzygy Probe Limit type spin default 5 min 0 max 6");
+}
+
 // Reads lines up to the first beginning with `prefix`; that line is the last.
 std::optional<std::vector<std::string>> readUntilPrefix(EngineProcess& engine, const std::string& prefix,
                                                         int timeoutMs = 20000) {
