@@ -255,7 +255,42 @@ void setoptionCommand(const std::string& line, const std::vector<Token>& tokens)
 
 // ---------------------------------------------------------------- extras
 
+void deferLine(const std::string& line);
+
+// Looks at the lines that arrived while a perft runs: a "stop" line ends
+// it, every other line is held back in arrival order and carried out once
+// the perft has answered (so "isready" is still answered after its result).
+bool perftStopRequested() {
+  while (!commandQueueEmpty()) {
+    std::optional<std::string> line = popCommand();
+    if (!line) break;
+    std::vector<Token> tokens = tokenize(*line);
+    if (!tokens.empty() && tokens[0].text == "stop") return true;
+    deferLine(*line);
+  }
+  return false;
+}
+
+// Leaf count of a perft that looks for a "stop" line at every node four or
+// more plies above the leaves; *stopped is set when one came.
+uint64_t stoppablePerft(const Position& pos, int depth, bool* stopped) {
+  if (depth < 4) return perft(pos, depth);
+  if (*stopped || (*stopped = perftStopRequested())) return 0;
+  int list[MaxMoves];
+  int count = generateAll(pos, list);
+  uint64_t total = 0;
+  Position child;
+  for (int i = 0; i < count && !*stopped; ++i) {
+    if (!makeMove(pos, child, entryMove(list[i]))) continue;
+    child.inCheck = kingAttacked(child, child.sideToMove()) ? 1 : 0;
+    total += stoppablePerft(child, depth - 1, stopped);
+  }
+  return total;
+}
+
 // "go perft N": the leaf count below every legal root move, then the total.
+// A "stop" line ends a long count early; the lines printed so far stand and
+// no total follows.
 void perftCommand(const std::vector<Token>& tokens) {
   long depth = 0;
   if (tokens.size() >= 3) {
@@ -271,13 +306,18 @@ void perftCommand(const std::vector<Token>& tokens) {
   int list[MaxMoves];
   int count = generateAll(pos, list);
   uint64_t total = 0;
+  bool stopped = false;
   for (int i = 0; i < count; ++i) {
     Move m = entryMove(list[i]);
     Position child;
     if (!makeMove(pos, child, m)) continue;
     child.previous = &pos;
     child.inCheck = kingAttacked(child, child.sideToMove()) ? 1 : 0;
-    uint64_t nodes = depth == 1 ? 1 : perft(child, (int)depth - 1);
+    uint64_t nodes = depth == 1 ? 1 : stoppablePerft(child, (int)depth - 1, &stopped);
+    if (stopped) {
+      say("info string perft stopped");
+      return;
+    }
     say("%s: %llu", moveToText(m).c_str(), (unsigned long long)nodes);
     total += nodes;
   }

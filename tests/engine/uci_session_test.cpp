@@ -372,6 +372,26 @@ TEST(UciSession, RefusedPositionsKeepTheGame) {
   EXPECT_EQ(s.fen(), "8/4k3/8/8/8/8/4K3/8 w - - 2 1");
 }
 
+TEST(UciSession, StopEndsALongPerft) {
+  Session s;
+  // Far too deep to finish: "stop" must end it, and the "isready" that came
+  // first is answered after the perft has ended.
+  s.engine.send("go perft 12");
+  s.engine.send("isready");
+  s.engine.send("stop");
+  auto out = s.engine.readUntil("readyok", 20000);
+  ASSERT_TRUE(out.has_value()) << "perft did not stop";
+  ASSERT_FALSE(out->empty());
+  EXPECT_EQ(out->back(), "info string perft stopped");
+  for (const auto& l : *out) EXPECT_EQ(l.rfind("Nodes searched", 0), std::string::npos) << l;
+  // Lines that arrive during a perft that runs to its end wait for it.
+  s.engine.send("go perft 4");
+  s.engine.send("isready");
+  out = s.engine.readUntil("readyok", 60000);
+  ASSERT_TRUE(out.has_value());
+  EXPECT_EQ(out->back(), "Nodes searched: 197281");
+}
+
 TEST(UciSession, TablebaseSettingsAnnounceTheProbeLimit) {
   Session s;
   auto out = s.run({"setoption name Syzygy Probe Limit value 5"});
