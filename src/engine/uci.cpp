@@ -234,7 +234,7 @@ void setoptionCommand(const std::string& line, const std::vector<Token>& tokens)
   if (option->type != "button" && value == optionValueText(*option)) return;
   std::string error;
   if (!setOptionFromText(*option, value, &error)) {
-    say("info string Bad value \"%s\" for option %s: %s; option unchanged", shown(value).c_str(),
+    say("info string Value \"%s\" not recognized for option %s (%s); option unchanged", shown(value).c_str(),
         registeredName.c_str(), error.c_str());
     return;
   }

@@ -143,6 +143,7 @@ TEST(UciSession, UnknownOptionsAndBadValuesAreReported) {
     ASSERT_EQ(out.size(), 1u) << line;
     EXPECT_EQ(out[0].rfind("info string ", 0), 0u) << out[0];
     EXPECT_NE(out[0].find(name), std::string::npos) << out[0];
+    EXPECT_NE(out[0].find(" not recognized "), std::string::npos) << out[0];
   }
   auto listing = s.options();
   EXPECT_EQ(listing, DefaultListing);
