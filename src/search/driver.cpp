@@ -17,6 +17,7 @@
 #include "eval/evaluate.h"
 #include "search/flags.h"
 #include "search/picker.h"
+#include "search/report.h"
 #include "search/search.h"
 #include "search/searchthread.h"
 #include "search/tables.h"
@@ -79,10 +80,13 @@ void endProcessIfQuitting() {
 // "time <ms> nodes <n> nps <n> hashfull <n>": the statistics part shared by
 // the driver's own info lines.
 std::string statisticsText() {
-  const double elapsed = std::max(0.001, now() - searchStart);
+  // Same rule as the PV reports: real whole milliseconds (0 in the first
+  // one), speed over at least one millisecond.
+  const double raw = now() - searchStart;
+  const double elapsed = elapsedSeconds();
   const uint64_t nodes = totalNodes();
   char text[160];
-  std::snprintf(text, sizeof text, "time %lld nodes %llu nps %llu hashfull %d", (long long)(elapsed * 1000.0),
+  std::snprintf(text, sizeof text, "time %lld nodes %llu nps %llu hashfull %d", raw > 0 ? (long long)(raw * 1000.0) : 0LL,
                 (unsigned long long)nodes, (unsigned long long)(nodes / elapsed), ttHashfull());
   return text;
 }
