@@ -4,8 +4,10 @@
 #include "search/search.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
+#include "board/settings.h"
 #include "eval/evaluate.h"
 #include "search/picker.h"
 #include "search/searchutil.h"
@@ -116,6 +118,24 @@ int historyFactorFor(int index, int depth) {
   return historyFactor[i < 0 ? 0 : i > 199 ? 199 : i];
 }
 
+// Static evaluation above which a node far ahead is searched a little less deep.
+constexpr int WayAheadEval = 400;
+// A null-move result above this (a mate found after passing) only counts as beta.
+constexpr int NullMateLimit = 29000;
+// Null-move cuts at this depth or more are verified by a real search.
+constexpr int NullVerifyDepth = 24;
+
+// Whether the node may try the static null move, the null move and
+// razoring: well enough above beta, allowed by the caller and the option,
+// outside mate scores, and with a piece besides pawns to move (so that
+// passing is not refuted by zugzwang).
+bool nullMoveAllowed(const Position& pos, int refinedEval, int beta, int depth, bool noNull, bool cutNode) {
+  const int us = pos.sideToMove();
+  const Bitboard pieces = pos.bb(us, Knight) | pos.bb(us, Bishop) | pos.bb(us, Rook) | pos.bb(us, Queen);
+  return refinedEval >= beta + 15 - std::min(depth, 25) * (int)cutNode && !noNull && std::abs(beta) <= 31799 &&
+         settings::nullMovePruning && pieces != 0;
+}
+
 // Writes [m] followed by the child's line into pv (63 moves at most).
 void buildPv(Move* pv, Move m, const Move* childPv) {
   pv[0] = m;
@@ -191,13 +211,50 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
     pos.staticEval = depth > 17 ? fullEval(pos) : evaluate(pos, beta - margin, beta + margin);
   }
   const Position* grand = pos.previous ? pos.previous->previous : nullptr;
-  const bool improving = ply < 2 || !grand || pos.staticEval >= grand->staticEval || grand->staticEval == NoScore;
+  [[maybe_unused]] const bool improving = ply < 2 || !grand || pos.staticEval >= grand->staticEval || grand->staticEval == NoScore;
   const int refinedEval = refineEval(pos.staticEval, tt);
-  (void)improving;
 
-  // Step 7. Way-ahead depth reduction, static null move, null move with
-  // verification, razoring and the drop into the quiescence search
-  // (not yet).
+  // Step 7. Way-ahead depth reduction and null move with verification.
+  if (!inCheck) {
+    const int us = pos.sideToMove(), them = other(us);
+    // Far ahead with no enemy pawn near promotion: the node is worth less depth.
+    const Bitboard theirRanks67 = them == White ? 0x00FFFF0000000000ull : 0x0000000000FFFF00ull;
+    if (pos.staticEval > WayAheadEval && depth > 3 && pos.staticEval > beta && !(pos.bb(them, Pawn) & theirRanks67))
+      depth -= pos.bb(them, Queen) ? 1 : 2;
+
+    if (nullMoveAllowed(pos, refinedEval, beta, depth, noNull, cutNode)) {
+      if (depth >= 6) {
+        // Null move: pass, and if the opponent still cannot reach beta with a
+        // reduced search, this node is very likely a cut node.
+        const int r = (std::min(refinedEval - beta, 500) / 25 + depth + 6 + (std::min((int)pos.phase, 96) > 23 ? 4 : 0)) / 4;
+        Position child;
+        Move childPv[PvLength];
+        makeMove(pos, child, 0);
+        child.inCheck = 0;
+        int v = depth - 2 - r < 2 ? -qsearch(child, -beta, 1 - beta, 0, ply, childPv)
+                                  : -searchNonPV(child, 1 - beta, depth - 2 - r, ply + 1, childPv, 0, true, true);
+        if (stopped(pos)) return 0;
+        if (v > NullMateLimit) v = beta;
+        // Searched under a reduction and even a free move fails low badly:
+        // end here under a small reduction, take part of a large one back.
+        const int mark = pos.previous ? pos.previous->reductionMark : 0;
+        if (mark != 0 && v < beta - 100) {
+          if (mark < 4) return v;
+          depth += 2;
+        }
+        if (v >= beta) {
+          if (depth < NullVerifyDepth) return v;
+          // Deep nodes confirm the null-move cut with a shallower real search
+          // (guards against zugzwang).
+          const int savedEval = pos.staticEval;
+          const int verified = searchNonPV(pos, beta, depth - 12, ply, childPv, 0, true, false);
+          if (stopped(pos)) return 0;
+          pos.staticEval = savedEval;
+          if (verified >= beta) return v;
+        }
+      }
+    }
+  }
 
   // Step 8. Internal iterative deepening: without a table move, a cheap
   // shallower search of this node finds one to try first.
@@ -382,7 +439,7 @@ int searchPV(Position& pos, int alpha, int beta, int depth, int ply, Move* pv) {
   // Step 5. Static evaluation, exact in PV nodes.
   if (!inCheck) pos.staticEval = fullEval(pos);
   const Position* grand = pos.previous ? pos.previous->previous : nullptr;
-  const bool improving = ply < 2 || !grand || pos.staticEval >= grand->staticEval || grand->staticEval == NoScore;
+  [[maybe_unused]] const bool improving = ply < 2 || !grand || pos.staticEval >= grand->staticEval || grand->staticEval == NoScore;
   (void)improving;
 
   // Step 6. Transposition table: only a proven mate or stalemate ends a PV

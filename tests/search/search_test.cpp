@@ -608,3 +608,86 @@ TEST(PassedZone, EnemyPawnsContestTheirFilesAndNeighbours) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------- pruning
+
+namespace {
+
+class PruningTest : public SearchTest {
+ protected:
+  void SetUp() override {
+    SearchTest::SetUp();
+    savedNull = settings::nullMovePruning;
+    savedLmr = settings::useLmr;
+  }
+  void TearDown() override {
+    settings::nullMovePruning = savedNull;
+    settings::useLmr = savedLmr;
+    SearchTest::TearDown();
+  }
+  // Nodes of a fresh search of fen to the given iteration.
+  static uint64_t treeSize(const char* fen, int iterations) {
+    freshState();
+    Position root;
+    setUpRoot(root, fen);
+    return runSearch(root, iterations).nodes;
+  }
+  // Nodes of one fresh null-window node search.
+  static uint64_t nodeSize(const char* fen, int beta, int depth) {
+    freshState();
+    Position pos;
+    setUpRoot(pos, fen);
+    Move pv[PvLength];
+    searchNonPV(pos, beta, depth, 2, pv, 0, false, false);
+    return threadSignals[0].nodes.load();
+  }
+  int savedNull = 1, savedLmr = 1;
+};
+
+constexpr const char* MiddleGame = "r1bq1rk1/pp2bppp/2n1pn2/3p4/2PP4/2N2N2/PP2BPPP/R2QKB1R w KQ - 0 8";
+
+TEST_F(PruningTest, NullMoveOptionShapesTheTree) {
+  settings::nullMovePruning = 1;
+  const uint64_t with = treeSize(MiddleGame, 6);
+  settings::nullMovePruning = 0;
+  const uint64_t without = treeSize(MiddleGame, 6);
+  EXPECT_NE(with, without);
+  EXPECT_LT(with, without);
+}
+
+TEST_F(PruningTest, NoNullMoveWithOnlyPawnsOrInCheck) {
+  // Kings and pawns only: passing could hide a zugzwang, so the option
+  // changes nothing.
+  const char* pawnEnding = "8/5k2/3p2p1/2pP3p/2P2P1P/6P1/4K3/8 w - - 0 1";
+  settings::nullMovePruning = 1;
+  const uint64_t withPawns = treeSize(pawnEnding, 7);
+  settings::nullMovePruning = 0;
+  EXPECT_EQ(treeSize(pawnEnding, 7), withPawns);
+  // A queen up but in check (by a pawn; the other side has only pawns, so
+  // none of its nodes may pass either): no null move at this node.
+  const char* inCheck = "7k/p7/8/8/Q7/8/3p4/4K3 w - - 0 1";
+  settings::nullMovePruning = 1;
+  const uint64_t withCheck = nodeSize(inCheck, 0, 6);
+  settings::nullMovePruning = 0;
+  EXPECT_EQ(nodeSize(inCheck, 0, 6), withCheck);
+  // The same material out of check does pass and cuts at once.
+  const char* quiet = "7k/p7/8/8/Q7/1p6/8/4K3 w - - 0 1";
+  settings::nullMovePruning = 1;
+  const uint64_t withQuiet = nodeSize(quiet, 0, 8);
+  settings::nullMovePruning = 0;
+  EXPECT_LT(withQuiet, nodeSize(quiet, 0, 8));
+}
+
+TEST_F(PruningTest, MateScoresStayExactWithoutNullMove) {
+  settings::nullMovePruning = 0;
+  for (const TacticCase& c : tacticCases) {
+    if (!c.mateMoves) continue;
+    freshState();
+    Position root;
+    setUpRoot(root, c.fen);
+    const SearchResult r = runSearch(root, c.iterations);
+    EXPECT_EQ(r.score, MateScore - (2 * c.mateMoves - 1)) << c.fen;
+  }
+}
+
+}  // namespace
