@@ -124,6 +124,8 @@ constexpr int WayAheadEval = 400;
 constexpr int NullMateLimit = 29000;
 // Null-move cuts at this depth or more are verified by a real search.
 constexpr int NullVerifyDepth = 24;
+// History score above which a late quiet move is trusted with less reduction.
+constexpr int HistoryGood = 24000;
 
 // Whether the node may try the static null move, the null move and
 // razoring: well enough above beta, allowed by the caller and the option,
@@ -211,7 +213,7 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
     pos.staticEval = depth > 17 ? fullEval(pos) : evaluate(pos, beta - margin, beta + margin);
   }
   const Position* grand = pos.previous ? pos.previous->previous : nullptr;
-  [[maybe_unused]] const bool improving = ply < 2 || !grand || pos.staticEval >= grand->staticEval || grand->staticEval == NoScore;
+  const bool improving = ply < 2 || !grand || pos.staticEval >= grand->staticEval || grand->staticEval == NoScore;
   const int refinedEval = refineEval(pos.staticEval, tt);
 
   // Step 7. Way-ahead depth reduction and null move with verification.
@@ -346,9 +348,41 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
       ext = std::min(ext, 2);
       if (child.phase == 0 && child.capturedType > Pawn) ext = 4;
 
-      // 10.6 Search the move (late-move reduction not yet).
-      v = -searchNonPV(child, 1 - beta, depth + ext - 2, ply + 1, childPv, 0, false, !cutNode);
-      if (stopped(pos)) return 0;
+      // 10.6 Search the move: late quiet moves first with a reduced depth;
+      // only a reduced search that fails high is repeated at full depth.
+      const int newDepth = depth + ext;
+      bool done = false;
+      if (newDepth >= 6 && quiet && m != killers.killer1 && m != killers.killer2 &&
+          m != pickerTtMove && settings::useLmr) {
+        const int history = thread.history.v[side][child.movedType][moveTo(m)];
+        int r = reductionNonPV[improving][std::min(depth, 63)][std::min(legalMoves, 63)];
+        if (m == counter0 || m == counter1) r -= 2;
+        if (isPassedPush(pos, m, zone)) r -= 2;
+        if (history > HistoryGood) r -= 2;
+        if (cutNode) r += inCheck ? 1 : 2;
+        if (history < historyThreshold[std::min(moveCount, 399)] || picker.stage == StageBadMoves) r += 1;
+        // A piece under attack that steps away safely deserves a real look.
+        if (r >= 2 && pos.phase >= 49 && !inCheck && typeOfCode(pos.board[moveFrom(m)]) != King &&
+            pieceEnPrise(pos, m) && !losesMaterial(pos, m))
+          r -= 2;
+        if (r >= 2) {
+          pos.reductionMark = (uint8_t)r;
+          v = -searchNonPV(child, 1 - beta, newDepth - 2 - r, ply + 1, childPv, 0, false, true);
+          pos.reductionMark = 0;
+          if (stopped(pos)) return 0;
+          if (v >= beta && r > 7) {
+            pos.reductionMark = 4;
+            v = -searchNonPV(child, 1 - beta, newDepth - 6, ply + 1, childPv, 0, false, true);
+            pos.reductionMark = 0;
+            if (stopped(pos)) return 0;
+          }
+          done = v < beta;
+        }
+      }
+      if (!done) {
+        v = -searchNonPV(child, 1 - beta, newDepth - 2, ply + 1, childPv, 0, false, !cutNode);
+        if (stopped(pos)) return 0;
+      }
     }
 
     // 10.7 Keep the best value; a fail high ends the node.
@@ -439,7 +473,7 @@ int searchPV(Position& pos, int alpha, int beta, int depth, int ply, Move* pv) {
   // Step 5. Static evaluation, exact in PV nodes.
   if (!inCheck) pos.staticEval = fullEval(pos);
   const Position* grand = pos.previous ? pos.previous->previous : nullptr;
-  [[maybe_unused]] const bool improving = ply < 2 || !grand || pos.staticEval >= grand->staticEval || grand->staticEval == NoScore;
+  const bool improving = ply < 2 || !grand || pos.staticEval >= grand->staticEval || grand->staticEval == NoScore;
   (void)improving;
 
   // Step 6. Transposition table: only a proven mate or stalemate ends a PV
@@ -512,13 +546,44 @@ int searchPV(Position& pos, int alpha, int beta, int depth, int ply, Move* pv) {
       if (child.phase == 0 && child.capturedType > Pawn) ext = 4;
 
       // 9.6 Search: the first move with the full window, later ones with a
-      // null-window scout first (late-move reduction not yet).
+      // null-window scout first, late quiet ones even reduced; a move that
+      // fails low there is done.
       const int newDepth = depth + ext - 2;
       if (moveCount == 1) {
         v = -searchPV(child, -beta, -alpha, newDepth, ply + 1, childPv);
       } else {
-        v = -searchNonPV(child, -alpha, newDepth, ply + 1, childPv, 0, false, true);
-        if (v > alpha && !stopped(pos)) v = -searchPV(child, -beta, -alpha, newDepth, ply + 1, childPv);
+        const int history = thread.history.v[side][child.movedType][moveTo(m)];
+        int r = reductionPV[improving][std::min(depth, 63)][std::min(moveCount, 63)];
+        bool reduce = r > 0 && !inCheck && !child.inCheck && stage != StageGoodCaptures && m != killers.killer1 &&
+                      m != killers.killer2 && newDepth + 2 > 5 && quiet && m != counter0 && settings::useLmr;
+        if (m == counter1) r -= 2;
+        if (reduce && isPassedPush(pos, m, zone)) {
+          r -= 2;
+          reduce = r > 1;
+        }
+        if (pos.phase > 48 && reduce && depth <= 15 && typeOfCode(pos.board[moveFrom(m)]) != King &&
+            pieceEnPrise(pos, m) && !losesMaterial(pos, m))
+          r -= 2;
+        if (newDepth + 2 >= 14 && (history < historyThreshold[std::min(moveCount, 399)] || stage == StageBadMoves)) r += 1;
+        if (history > HistoryGood) r -= 2;
+        bool done = false;
+        if (r > 1 && reduce) {
+          pos.reductionMark = (uint8_t)r;
+          v = -searchNonPV(child, -alpha, newDepth - r, ply + 1, childPv, 0, false, true);
+          pos.reductionMark = 0;
+          if (stopped(pos)) return 0;
+          if (v >= beta && r > 7) {
+            pos.reductionMark = 4;
+            v = -searchNonPV(child, -alpha, newDepth - 4, ply + 1, childPv, 0, false, true);
+            pos.reductionMark = 0;
+            if (stopped(pos)) return 0;
+          }
+          done = v <= alpha;
+        }
+        if (!done) {
+          v = -searchNonPV(child, -alpha, newDepth, ply + 1, childPv, 0, false, true);
+          if (v > alpha && !stopped(pos)) v = -searchPV(child, -beta, -alpha, newDepth, ply + 1, childPv);
+        }
       }
       if (stopped(pos)) return 0;
     }

@@ -188,7 +188,9 @@ constexpr TacticCase tacticCases[] = {
     {"r1b1kb1r/pppp1ppp/5q2/4n3/3KP3/2N3PN/PPP4P/R1BQ1B1R b kq - 0 1", 5, "f8c5", 3},
     {"2r3k1/p4p2/3Rp2p/1p2P1pK/8/1P4P1/P3Q2P/1q6 b - - 0 1", 5, "b1g6", 3},
     {"r1bqr3/ppp1B1kp/1b4p1/n2B4/3PQ1P1/2P5/P4P2/RN4K1 w - - 1 1", 7, "e4e5", 4},
-    {"8/8/8/8/8/2k5/1r6/K7 b - - 0 1", 6, nullptr, 3},
+    // Reduced searches see the longer mates first; the shortest one needs
+    // a few more iterations.
+    {"8/8/8/8/8/2k5/1r6/K7 b - - 0 1", 11, nullptr, 3},
     {"rnbqkb1r/pppp1ppp/8/4P3/6n1/7P/PPPNPPP1/R1BQKBNR b KQkq - 0 1", 5, "g4e3", 0},
     {"5rk1/1ppb3p/p1pb4/6q1/3P1p1r/2P1R2P/PP1BQ1P1/5RKN w - - 0 1", 6, "e3g3", 0},
     {"2br2k1/2q3rn/p2NppQ1/2p1P3/Pp5R/4P3/1P3PPP/3R2K1 w - - 0 1", 6, "h4h7", 0},
@@ -678,15 +680,33 @@ TEST_F(PruningTest, NoNullMoveWithOnlyPawnsOrInCheck) {
   EXPECT_LT(withQuiet, nodeSize(quiet, 0, 8));
 }
 
-TEST_F(PruningTest, MateScoresStayExactWithoutNullMove) {
-  settings::nullMovePruning = 0;
-  for (const TacticCase& c : tacticCases) {
-    if (!c.mateMoves) continue;
-    freshState();
-    Position root;
-    setUpRoot(root, c.fen);
-    const SearchResult r = runSearch(root, c.iterations);
-    EXPECT_EQ(r.score, MateScore - (2 * c.mateMoves - 1)) << c.fen;
+TEST_F(PruningTest, LmrOptionShapesTheTree) {
+  settings::useLmr = 1;
+  const uint64_t with = treeSize(MiddleGame, 6);
+  settings::useLmr = 0;
+  const uint64_t without = treeSize(MiddleGame, 6);
+  EXPECT_LT(with, without);
+  // A single null-window node: the option alone decides whether its late
+  // quiet moves are reduced.
+  settings::useLmr = 1;
+  const uint64_t nodeWith = nodeSize(MiddleGame, 30, 10);
+  settings::useLmr = 0;
+  EXPECT_LT(nodeWith, nodeSize(MiddleGame, 30, 10));
+}
+
+TEST_F(PruningTest, MateScoresStayExactWithoutNullMoveOrLmr) {
+  // Each selective rule alone (the other one off) keeps the mate distances.
+  for (int option = 0; option < 2; option++) {
+    settings::nullMovePruning = option;
+    settings::useLmr = 1 - option;
+    for (const TacticCase& c : tacticCases) {
+      if (!c.mateMoves) continue;
+      freshState();
+      Position root;
+      setUpRoot(root, c.fen);
+      const SearchResult r = runSearch(root, c.iterations);
+      EXPECT_EQ(r.score, MateScore - (2 * c.mateMoves - 1)) << c.fen << " null move " << option;
+    }
   }
 }
 
