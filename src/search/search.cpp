@@ -118,6 +118,40 @@ int historyFactorFor(int index, int depth) {
   return historyFactor[i < 0 ? 0 : i > 199 ? 199 : i];
 }
 
+// A pawn move to the mover's relative 6th or 7th rank.
+bool isAdvancedPawnMove(const Position& pos, Move m) {
+  if (typeOfCode(pos.board[moveFrom(m)]) != Pawn) return false;
+  const int rank = relativeRank(pos.sideToMove(), moveTo(m));
+  return rank == 5 || rank == 6;
+}
+
+// Whether a null-window node skips m before making it.  Late quiet moves
+// beyond the move-count limit are pruned unless they push a pawn far or
+// give check; at very small depth losing moves are pruned too.  Early,
+// special and killer moves are kept unless they lose material where that
+// matters.
+bool shouldPrune(const Position& pos, Move m, int stage, int depth, bool inCheck, bool searchedOne, bool capture,
+                 int moveCount, int lmp, bool killerOrCounter) {
+  bool late = false;  // true: the late-move exemption decides first
+  if (!searchedOne) {
+    if (inCheck) return false;
+  } else if (!(inCheck || depth > 25 || stage == StageQuietChecks || capture)) {
+    if (killerOrCounter || moveKind(m) >= KindEnPassant || moveCount <= lmp) {
+      if (depth / 2 > 2) {
+        if (depth > 11 || !losesMaterial(pos, m)) return false;
+        late = true;
+      }
+    } else {
+      late = true;
+    }
+  }
+  if (late && !isAdvancedPawnMove(pos, m) && !givesCheck(pos, m)) return true;
+  // Shallow SEE pruning (applies in check too, to losing evasions).
+  if (depth / 2 >= 3) return false;
+  return stage != StageGoodCaptures && stage != StageEvasions && (stage == StageBadMoves || losesMaterial(pos, m)) &&
+         !exposesOwnKing(pos, m);
+}
+
 // Static evaluation above which a node far ahead is searched a little less deep.
 constexpr int WayAheadEval = 400;
 // A null-move result above this (a mate found after passing) only counts as beta.
@@ -280,15 +314,23 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
   const Move counter0 = pos.movedType && pos.lastMove ? *counterSlot(thread, pos, 0) : 0;
   const Move counter1 = pos.movedType && pos.lastMove ? *counterSlot(thread, pos, 1) : 0;
   KillerSlots& killers = thread.killers[ply];
-  // In check: evasions with the check killer first; otherwise the normal
-  // plan (futility mode, plans 5 and 6, not yet).
-  MovePicker picker(pos, inCheck ? PlanInCheck : PlanNormal, pickerTtMove,
+  // In check: evasions with the check killer first.  Far below beta at
+  // small depth (futility mode) quiet moves cannot help: only the table
+  // move, captures, checks and advanced pushes are tried, and the static
+  // evaluation stands as the node's floor.
+  const bool futilityMode =
+      !inCheck && depth / 2 <= 7 && pos.staticEval + moveFutilityMargin[depth / 2][cutNode] < beta;
+  const int plan = inCheck ? PlanInCheck : !futilityMode ? PlanNormal : depth / 2 < 5 ? PlanFutilityShallow : PlanFutilityDeep;
+  MovePicker picker(pos, plan, pickerTtMove,
                     inCheck ? killers.checkKiller : killers.killer1, inCheck ? killers.killer1 : killers.killer2,
                     counter0, counter1, depth);
-  int bestValue = -NoScore;
+  int bestValue = futilityMode ? pos.staticEval : -NoScore;
   thread.killers[ply + 2].killer1 = thread.killers[ply + 2].killer2 = 0;
   const int drawValue = drawValueAt(ply);
   const Bitboard zone = passedZone(pos);
+  const int lmp = lmpCount[std::clamp(depth - (int)cutNode - (improving ? 0 : 3), 0, 25)];
+  const Move ownLastMove = pos.previous ? pos.previous->lastMove : 0;
+  bool valuedUnmade = false;
 
   QuietMove quiets[MaxMoves];
   int quietCount = 0, cutIndex = -1;
@@ -304,7 +346,28 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
     if (m == excludedMove) continue;
     if (moveKind(m) >= KindPromoKnight && depth < UnderPromotionDepthNonPV) continue;
 
-    // 10.2 Reversal, late-move and shallow SEE pruning (not yet).
+    // 10.2 Reversal, late-move and shallow SEE pruning.
+    const bool capture = moveKind(m) != KindCastle && pos.board[moveTo(m)] != 0;
+    // Undoing our own last move at small depth at best repeats: it is
+    // scored as the draw without being searched.
+    if (!inCheck && pos.rule50 > 1 && moveKind(m) == KindNormal && drawValue < beta && depth < 10 && ownLastMove &&
+        moveFrom(m) == moveTo(ownLastMove) && moveTo(m) == moveFrom(ownLastMove) && !capture) {
+      if (drawValue > bestValue) {
+        bestValue = drawValue;
+        bestIsDraw = false;
+      }
+      valuedUnmade = true;
+      continue;
+    }
+    if (shouldPrune(pos, m, picker.stage, depth, inCheck, legalMoves > 0, capture, moveCount, lmp,
+                    m == killers.killer1 || m == killers.killer2 || m == counter0)) {
+      // Only legal moves count as pruned, so that a node without legal
+      // moves still reports mate or stalemate.
+      if (!makeMove(pos, child, m)) continue;
+      moveCount++;
+      prunedAny = true;
+      continue;
+    }
 
     // 10.3 Make the move.
     const bool quiet = isQuietMove(pos, m);
@@ -407,7 +470,7 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
   if (stopped(pos)) return 0;
   if (bestValue == -NoScore && prunedAny) bestValue = beta - 1;
   if (excludedMove && bestValue < beta) bestValue = beta - 1;
-  if (legalMoves > 0 || prunedAny || excludedMove) {
+  if (futilityMode || legalMoves > 0 || prunedAny || excludedMove || valuedUnmade) {
     if (cutIndex >= 0) {
       const int f = historyFactorFor(cutIndex, depth);
       if (pos.staticEval >= beta - HistoryBlameMargin)
@@ -517,7 +580,15 @@ int searchPV(Position& pos, int alpha, int beta, int depth, int ply, Move* pv) {
     // 9.1 Under-promotions are not searched at small depth.
     if (moveKind(m) >= KindPromoKnight && depth < UnderPromotionDepthPV) continue;
 
-    // 9.2 Late-move and SEE pruning of PV nodes (not yet).
+    // 9.2 Late-move and SEE pruning of PV nodes: after the first move, at
+    // small depth, late plain quiet moves and losing moves are skipped.
+    if (moveCount > 0 && !inCheck) {
+      const bool capture = moveKind(m) != KindCastle && pos.board[moveTo(m)] != 0;
+      if (depth < 4 && picker.stage != StageQuietChecks && !capture && m != killers.killer1 && m != killers.killer2 &&
+          m != counter0 && moveCount > 9 && moveKind(m) <= KindDouble && !isAdvancedPawnMove(pos, m) && !givesCheck(pos, m))
+        continue;
+      if (depth / 2 < 2 && !exposesOwnKing(pos, m) && losesMaterial(pos, m)) continue;
+    }
 
     // 9.3 Make the move.
     const bool quiet = isQuietMove(pos, m);
