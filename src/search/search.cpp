@@ -118,6 +118,52 @@ int historyFactorFor(int index, int depth) {
   return historyFactor[i < 0 ? 0 : i > 199 ? 199 : i];
 }
 
+// Whether the opponent piece on `from` wins something by capturing one of
+// the targets (exchange value above 0).
+bool winningCaptureAmong(const Position& pos, Square from, Bitboard targets) {
+  while (targets) {
+    const Square to = popLsb(targets);
+    if (opponentExchangeValue(pos, makeMove16(from, to)) > 0) return true;
+  }
+  return false;
+}
+
+// Threat size (0..2) of the opponent's last move: 2 when the moved piece
+// attacks something clearly bigger (or a pawn is about to promote safely),
+// 1 when it can win material by a capture, else 0.
+int lastMoveThreat(const Position& pos) {
+  if (!pos.lastMove) return 0;
+  const int us = pos.sideToMove(), them = other(us);
+  const Square s = moveTo(pos.lastMove);
+  const Bitboard occ = pos.occupied;
+  const Bitboard knights = pos.bb(us, Knight), bishops = pos.bb(us, Bishop), rooks = pos.bb(us, Rook),
+                 queens = pos.bb(us, Queen), pawns = pos.bb(us, Pawn);
+  switch (typeOfCode(pos.board[s])) {
+    case Pawn: {
+      if (pawnAttacksBB(them, squareBB[s]) & (knights | bishops | rooks | queens)) return 2;
+      const Square ahead = them == White ? s + 8 : s - 8;
+      if (relativeRank(them, s) == 6 && pos.board[ahead] == 0)
+        return opponentExchangeValue(pos, makeMove16(s, ahead)) >= 0 ? 2 : 0;
+      return 0;
+    }
+    case Knight:
+      if (knightAttacks[s] & (rooks | queens)) return 2;
+      return winningCaptureAmong(pos, s, knightAttacks[s] & (bishops | pawns)) ? 1 : 0;
+    case Bishop:
+      if (bishopAttacks(s, occ) & (rooks | queens)) return 2;
+      return winningCaptureAmong(pos, s, bishopAttacks(s, occ) & (knights | pawns)) ? 1 : 0;
+    case Rook:
+      if (rookAttacks(s, occ) & queens) return 2;
+      return winningCaptureAmong(pos, s, rookAttacks(s, occ) & (knights | bishops | pawns)) ? 1 : 0;
+    case Queen:
+      return winningCaptureAmong(pos, s, queenAttacks(s, occ) & (knights | bishops | rooks | pawns)) ? 1 : 0;
+    case King:
+      return winningCaptureAmong(pos, s, kingAttacks[s] & (knights | bishops | rooks | queens | pawns)) ? 1 : 0;
+    default:
+      return 0;
+  }
+}
+
 // A pawn move to the mover's relative 6th or 7th rank.
 bool isAdvancedPawnMove(const Position& pos, Move m) {
   if (typeOfCode(pos.board[moveFrom(m)]) != Pawn) return false;
@@ -250,7 +296,8 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
   const bool improving = ply < 2 || !grand || pos.staticEval >= grand->staticEval || grand->staticEval == NoScore;
   const int refinedEval = refineEval(pos.staticEval, tt);
 
-  // Step 7. Way-ahead depth reduction and null move with verification.
+  // Step 7. Way-ahead depth reduction, static null move, null move with
+  // verification, razoring and the drop into the quiescence search.
   if (!inCheck) {
     const int us = pos.sideToMove(), them = other(us);
     // Far ahead with no enemy pawn near promotion: the node is worth less depth.
@@ -258,8 +305,14 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
     if (pos.staticEval > WayAheadEval && depth > 3 && pos.staticEval > beta && !(pos.bb(them, Pawn) & theirRanks67))
       depth -= pos.bb(them, Queen) ? 1 : 2;
 
+    bool mayDrop = depth <= 7;
     if (nullMoveAllowed(pos, refinedEval, beta, depth, noNull, cutNode)) {
+      // A pawn that just reached the seventh rank makes standing still riskier.
+      const bool pawnOnSeventh = pos.lastMove && pos.movedType == Pawn && relativeRank(them, moveTo(pos.lastMove)) == 6;
+      // Static null move: far enough above beta, a quiet move will hold it.
+      const int staticNull = refinedEval - ((pawnOnSeventh ? 100 : 0) + (depth <= 13 ? futilityMargin[cutNode][depth] : 0));
       if (depth >= 6) {
+        if (depth <= 9 && staticNull >= beta) return staticNull;
         // Null move: pass, and if the opponent still cannot reach beta with a
         // reduced search, this node is very likely a cut node.
         const int r = (std::min(refinedEval - beta, 500) / 25 + depth + 6 + (std::min((int)pos.phase, 96) > 23 ? 4 : 0)) / 4;
@@ -287,9 +340,31 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
           if (stopped(pos)) return 0;
           pos.staticEval = savedEval;
           if (verified >= beta) return v;
+          mayDrop = false;
+        } else {
+          mayDrop = depth <= 7;
         }
+      } else {
+        if (staticNull >= beta) return staticNull;
+        // Razoring: above beta by more than what the opponent threatens.
+        if (refinedEval - razorMargin[depth] >= beta) {
+          const Position* parent = pos.previous;
+          int threat;
+          if (depth < 4 && parent && !parent->inCheck && parent->capturedType == 0)
+            threat = lastMoveThreat(pos);
+          else
+            threat = opponentPawnOnSeventh(pos) ? 15 : threatScan(pos);
+          const int v = refinedEval - (razorMargin[depth] + threatMargin[std::min(threat, 19)]);
+          if (v >= beta) return v;
+        }
+        mayDrop = true;
       }
     }
+    // Hopelessly below beta at small depth without a table move: only
+    // captures can help, so the quiescence search decides.  A node entered
+    // by a null move never drops.
+    if (mayDrop && depth <= 7 && !tt.move && refinedEval < beta - qsearchRazorMargin[depth] && pos.lastMove)
+      return qsearch(pos, beta - 1, beta, 0, ply, pv);
   }
 
   // Step 8. Internal iterative deepening: without a table move, a cheap

@@ -86,7 +86,9 @@ inline bool tableCutsNullWindow(const TableHit& h, int beta) {
 // The static evaluation corrected by a table bound that lies on the right
 // side of it (a better estimate of the node's value than either alone).
 inline int refineEval(int staticEval, const TableHit& h) {
-  if (!h.found || h.value >= MateBound || h.value <= -MateBound) return staticEval;
+  // A terminal entry (mate or stalemate) says nothing about the position's
+  // standing when it still has moves (a key collision); it never refines.
+  if (!h.found || (h.flags & BoundTerminal) || h.value >= MateBound || h.value <= -MateBound) return staticEval;
   if ((h.flags & 3) == BoundExact || ((h.flags & 3) == BoundLower && h.value > staticEval) ||
       ((h.flags & 3) == BoundUpper && h.value < staticEval))
     return h.value;
