@@ -382,7 +382,6 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
       pickerTtMove = iidPv[0];
     }
   }
-  (void)singularCandidate;
 
   // Step 9. Move loop set-up.
   const int side = pos.sideToMove();
@@ -477,10 +476,25 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
           child.capturedType > Pawn)
         ext++;
       if (m == tt.move) {
+        bool trySingular;
         if ((depth < 11 || !inCheck) && depth >= 6 && (depth <= 13 || !(tt.flags & BoundLower)) && ext == 0) {
           if ((quiet || refinedEval <= beta + 19) && refinedEval > -400 && refinedEval < 400 && tt.depth >= depth - 11)
             ext = 1;
-          // Singular extension test (not yet).
+          trySingular = true;
+        } else {
+          trySingular = !child.inCheck && ext <= 1;
+        }
+        // Singular extension: when every other move fails well below the
+        // table move's score, the table move is the only good one and is
+        // searched deeper.
+        if (trySingular && singularCandidate && tt.value >= -3899 && tt.value <= 3898 && depth > 13) {
+          const int sBeta = std::min(tt.value, beta) - depth / 2;
+          const int savedEval = pos.staticEval;
+          Move singularPv[PvLength];
+          const int sv = searchNonPV(pos, sBeta, depth / 2, ply, singularPv, m, true, cutNode);
+          if (stopped(pos)) return 0;
+          pos.staticEval = savedEval;
+          if (sv < sBeta) ext += 2;
         }
       }
       ext = std::min(ext, 2);
@@ -687,7 +701,18 @@ int searchPV(Position& pos, int alpha, int beta, int depth, int ply, Move* pv) {
       int ext = (inCheck ? 1 : 0) + (child.inCheck ? 1 : 0);
       if (pos.phase < 25 && isPassedPush(pos, m, zone)) ext++;
       if (stage == StageGoodCaptures) ext++;
-      // Singular extension test of the table move (not yet).
+      // Singular extension of the table move: one ply more when the other
+      // moves all fail clearly below its score.
+      if (ext <= 1 && m == pickerTtMove && !inCheck && tt.value >= -3899 && tt.value <= 3898 &&
+          (!tt.move || (tt.found && tt.depth >= depth - 10)) && depth > 13) {
+        const int sBeta = tt.value - (3 * depth) / 8;
+        const int savedEval = pos.staticEval;
+        Move singularPv[PvLength];
+        const int sv = searchNonPV(pos, sBeta, depth - 10, ply, singularPv, m, true, false);
+        if (stopped(pos)) return 0;
+        pos.staticEval = savedEval;
+        if (sv < sBeta) ext += 1;
+      }
       ext = std::min(ext, 2);
       if (child.phase == 0 && child.capturedType > Pawn) ext = 4;
 
