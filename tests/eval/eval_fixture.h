@@ -13,6 +13,7 @@
 #include "board/settings.h"
 #include "eval/evaluate.h"
 #include "eval/tables.h"
+#include "eval_test_util.h"
 
 namespace evalfixture {
 
@@ -55,35 +56,8 @@ inline Position fromFen(const std::string& fen, const EvalCaches& caches) {
   return pos;
 }
 
-// The colour-mirrored position as FEN text: board flipped vertically,
-// colours, side to move, castling rights and en-passant square swapped.
-inline std::string mirrorFen(const std::string& fen) {
-  std::istringstream in(fen);
-  std::string board, side, castle = "-", ep = "-", half = "0", full = "1";
-  in >> board >> side >> castle >> ep >> half >> full;
-  std::string ranks[8];
-  int r = 0;
-  for (char ch : board) {
-    if (ch == '/') r++;
-    else ranks[r] += std::isupper((unsigned char)ch) ? (char)std::tolower(ch) : (char)std::toupper(ch);
-  }
-  std::string out;
-  for (int i = 7; i >= 0; i--) out += ranks[i] + (i ? "/" : "");
-  out += side == "w" ? " b " : " w ";
-  std::string mc;
-  for (char ch : castle)
-    mc += ch == '-' ? ch : std::isupper((unsigned char)ch) ? (char)std::tolower(ch) : (char)std::toupper(ch);
-  if (mc != "-") {
-    // Keep the usual order: white's rights first.
-    std::string upper, lower;
-    for (char ch : mc) (std::isupper((unsigned char)ch) ? upper : lower) += ch;
-    mc = upper + lower;
-  }
-  out += mc + " ";
-  if (ep != "-") ep = std::string(1, ep[0]) + (ep[1] == '3' ? "6" : "3");
-  out += ep + " " + half + " " + full;
-  return out;
-}
+// The colour-mirrored position as FEN text (shared with the term tests).
+using evaltest::mirrorFen;
 
 constexpr int Wide = 35000;  // a window the lazy exit never leaves
 
