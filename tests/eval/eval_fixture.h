@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
-#include <sstream>
 #include <string>
 
 #include "board/bitboard.h"
