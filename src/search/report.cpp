@@ -10,8 +10,6 @@
 #include "search/timeman.h"
 #include "tt/tt.h"
 
-std::atomic<uint32_t> tbHits{0};
-
 namespace {
 
 // Score text limit: a non-mate score never prints beyond +-250 pawns.

@@ -8,10 +8,7 @@
 #include <string>
 
 #include "board/types.h"
-
-// Tablebase values decoded during the running search (shown as "tbhits");
-// reset by the driver at every search start, bumped by the probes.
-extern std::atomic<uint32_t> tbHits;
+#include "tb/probe.h"
 
 // The score as UCI text ("cp 25", "mate 3", "cp 150 lowerbound") and the
 // value actually shown (the driver's tbRootScore replaces a non-mate search
