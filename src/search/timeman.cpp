@@ -57,7 +57,10 @@ TimeBudget allocateMovesToGo(double remaining, int movesToGo) {
   double alloc = movesToGo <= 40 ? base * std::pow(2.0, std::pow(movesToGo / 40.0, 3.75)) : 2.0 * base;
   if (ponderCounter > 0) alloc *= 1.33;
   const double hardLimit = movesToGo == 1 ? 0.9 * remaining : std::min(5.0 * alloc, 0.5 * remaining);
-  hardRatio = alloc > 0 ? (int)(hardLimit / alloc * 100.0) : 100;
+  // Whole percent, truncated; a quotient that is whole in exact arithmetic
+  // (five times the allocation over the allocation) must not come out one
+  // short through the rounding of the division.
+  hardRatio = alloc > 0 ? (int)(hardLimit / alloc * 100.0 + 1e-9) : 100;
   double target = alloc - (settings::overheadMs + 3) / 1000.0;
   target = std::max(target, 0.005);
   return {target, NoTimeLimit};

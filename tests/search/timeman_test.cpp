@@ -83,6 +83,13 @@ TEST_F(TimeManagement, MovesToGo) {
   EXPECT_EQ(hardRatio, 500);
   setDeadlines(0.0, b.target, b.maximum);
   EXPECT_NEAR(hardDeadline, 5.0 * b.target, 1e-9);
+  // Five times the allocation is a ratio of exactly 500, however the
+  // division rounds (16 moves with 60 s gave 499); with 8 moves half the
+  // clock is the smaller limit, 30 / 6.00995 = 499.17 %.
+  allocateMovesToGo(60.0, 16);
+  EXPECT_EQ(hardRatio, 500);
+  allocateMovesToGo(60.0, 8);
+  EXPECT_EQ(hardRatio, 499);
   // Above 40 moves the time is twice the even share: 2 * 60 / 52.
   EXPECT_NEAR(allocateMovesToGo(60.0, 50).target, 120.0 / 52 - 0.033, 1e-9);
   // The ponder bonus is 1.33 here.
