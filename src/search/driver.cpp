@@ -237,14 +237,12 @@ void iterate(Position& pos, int depth) {
     thread.iterScore[depth] = v;
   };
   if (depth < 5 || settings::multiPV > 1) {
-    if (t == 0) rootBestScore.store(-NoScore, std::memory_order_relaxed);
     const int v = searchRoot(pos, 2 * depth, -NoScore, NoScore, pv);
     if (!threadSignals[t].stop.load(std::memory_order_relaxed)) record(v);
     return;
   }
   AspirationWindow w = firstWindow(thread.iterScore[depth - 1], t, threadCount);
   for (;;) {
-    if (t == 0) rootBestScore.store(-NoScore, std::memory_order_relaxed);
     const int v = searchRoot(pos, 2 * depth, w.alpha, w.beta, pv);
     if (threadSignals[t].stop.load(std::memory_order_relaxed)) return;
     record(v);
@@ -285,6 +283,10 @@ int search(Position& root, int depthLimit, const char* searchMovesText, double t
   // Step 3. Root move list and a new table generation.
   std::string bestMoveText = "0000", ponderMoveText;
   tbRootScore = NoTbRootScore;
+  // The root's published score lives through the whole search (the time
+  // poll reads the last one while the next root call is on its first move).
+  rootBestScore.store(-NoScore, std::memory_order_relaxed);
+  rootMovesSearched.store(0, std::memory_order_relaxed);
   main.rootMoveCount = buildRootMoves(root, searchMovesText, main.rootMoves);
   const int rootMoveCount = main.rootMoveCount;
   // Whatever happens next, a legal move is the answer when one exists.

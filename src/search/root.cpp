@@ -159,7 +159,7 @@ int searchRoot(Position& pos, int depth, int alpha, int beta, Move* pv) {
   pv[0] = 0;
   int bestValue = -NoScore;
   int movesSearched = 0, countInWindow = 0;
-  rootMovesSearched.store(0, std::memory_order_relaxed);
+  if (t == 0) rootMovesSearched.store(0, std::memory_order_relaxed);
   const int side = pos.sideToMove();
   const Bitboard zone = passedZone(pos);
   Position child;
@@ -173,7 +173,7 @@ int searchRoot(Position& pos, int depth, int alpha, int beta, Move* pv) {
     if (!makeMove(pos, child, m)) continue;
     child.inCheck = kingAttacked(child, other(side));
     movesSearched++;
-    rootMovesSearched.store(movesSearched, std::memory_order_relaxed);
+    if (t == 0) rootMovesSearched.store(movesSearched, std::memory_order_relaxed);
     if (t == 0 && printCurrentMove && !quiet) {
       reportCurrentMove(m, movesSearched);
       currentMoveNumber.store(movesSearched, std::memory_order_relaxed);
@@ -241,7 +241,7 @@ int searchRoot(Position& pos, int depth, int alpha, int beta, Move* pv) {
     // Step 6. A new best move: publish it at once, so a stopped iteration
     // still answers with it.
     if (v > bestValue) {
-      rootBestScore.store(v, std::memory_order_relaxed);
+      if (t == 0) rootBestScore.store(v, std::memory_order_relaxed);
       joinPv(pv, m, childPv);
       thread.iterScore[slot] = v;
       copyPv(thread.iterPV[slot], pv);
@@ -264,7 +264,7 @@ int searchRoot(Position& pos, int depth, int alpha, int beta, Move* pv) {
   if (pv[0]) reorderRootMoves(pos, thread, pv[0]);
   if (movesSearched == 0) {
     bestValue = pos.inCheck ? -MateScore : 0;
-    rootBestScore.store(bestValue, std::memory_order_relaxed);
+    if (t == 0) rootBestScore.store(bestValue, std::memory_order_relaxed);
   }
   return bestValue;
 }

@@ -23,9 +23,11 @@ extern int drawScore;
 // infinite"); set by the "go" command.
 extern int contempt;
 
-// Published by the root of every thread for the driver and the time poll
-// (relaxed atomics): the root's best score so far in the current iteration
-// and the number of root moves started in it.
+// Published by thread 0's root for the driver and the time poll (relaxed
+// atomics; helpers never write them): the score of the last new best root
+// move, kept across iterations and re-searches (reset to -NoScore when a
+// search starts), and the number of root moves started in the current
+// root call.
 extern std::atomic<int> rootBestScore;
 extern std::atomic<int> rootMovesSearched;
 // Written by thread 0's root only: the number of the root move being

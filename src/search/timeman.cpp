@@ -106,9 +106,10 @@ int checkTime(int thread) {
   const double t = now();
   if (t >= hardDeadline) return stopUnlessPondering(thread);
   if (t < extendedDeadline) return 0;
-  // Past three times the target only a first root move still undecided is
-  // cut short; a search that already has a move, or whose first move does
-  // not lose, finishes the iteration up to the hard deadline.
+  // Past three times the target the search is cut short only while the root
+  // is on its first move, and not when the root's last published score (on
+  // a first move: the previous iteration's) is 0 or below: a side that is
+  // not ahead goes on looking up to the hard deadline.
   if (rootMovesSearched.load(std::memory_order_relaxed) != 1) return 0;
   const int best = rootBestScore.load(std::memory_order_relaxed);
   if (best > -NoScore && best <= 0) return 0;

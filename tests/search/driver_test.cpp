@@ -9,6 +9,7 @@
 #include "eval/evaluate.h"
 #include "search/driver.h"
 #include "search/flags.h"
+#include "search/search.h"
 #include "search/searchthread.h"
 #include "search/threads.h"
 #include "search/timeman.h"
@@ -88,6 +89,44 @@ TEST_F(Driver, NodeLimitStopsSearch) {
   nodeLimit = NoNodeLimit;
   EXPECT_NE(best, "bestmove 0000");
   EXPECT_LT(totalNodes(), 3000u + 60000u);
+}
+
+// The clock poll hands a queued command over first: a queue that never
+// empties lets a test move the deadlines at the exact moments a real
+// search polls.  Whenever the root is on the first move of iteration 5 or
+// later, the clock is put past three times the target (the hard deadline
+// still far away).
+int firstMovePolls = 0;
+bool queueNeverEmpty() { return false; }
+void passTheExtendedDeadlineOnFirstMoves() {
+  if (lastIteration < 5 || rootMovesSearched.load() != 1) return;
+  firstMovePolls++;
+  setDeadlines(now() - 350.0, 100.0, NoTimeLimit);
+}
+
+TEST_F(Driver, ExtendedDeadlineSparesAFirstMoveThatIsNotWinning) {
+  const int savedRatio = hardRatio;
+  auto* const savedEmpty = commandQueueIsEmpty;
+  auto* const savedPoller = commandPoller;
+  hardRatio = 600;
+  ttClearSilently();
+  commandQueueIsEmpty = queueNeverEmpty;
+  commandPoller = passTheExtendedDeadlineOnFirstMoves;
+  // Black, a knight down, keeps searching its first move: the score the
+  // root published last is below 0.
+  firstMovePolls = 0;
+  answer("r1bqkb1r/pppp1ppp/5n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R b KQkq - 0 4", 8);
+  EXPECT_GT(firstMovePolls, 0);
+  EXPECT_EQ(lastIteration, 8);
+  EXPECT_EQ(threadSignals[0].stop.load(), 0);
+  // White, a knight up, is stopped at the first such poll.
+  firstMovePolls = 0;
+  answer("r1bqkb1r/pppp1ppp/5n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 0 4", 8);
+  EXPECT_EQ(firstMovePolls, 1);
+  EXPECT_EQ(threadSignals[0].stop.load(), 1);
+  commandQueueIsEmpty = savedEmpty;
+  commandPoller = savedPoller;
+  hardRatio = savedRatio;
 }
 
 TEST_F(Driver, BenchModeIsSilentAndRepeatable) {

@@ -463,6 +463,31 @@ TEST_F(SearchTest, BestMoveIsSearchedFirstNextIteration) {
   EXPECT_EQ(main().iterScore[3], r.score);
 }
 
+TEST_F(SearchTest, OnlyTheMainThreadPublishesRootState) {
+  // A helper's root search (thread 1, never woken, run here directly) must
+  // leave the score and move count the time poll reads alone.
+  const int savedThreads = settings::threads;
+  settings::threads = 2;
+  buildPool();
+  SearchThread& helper = *searchThreads[1];
+  Position root;
+  setUpRoot(root, "4k3/8/8/3q4/8/8/8/3RK3 w - - 0 1");
+  buildRootMoves(root);
+  std::memcpy(helper.rootMoves, main().rootMoves, sizeof helper.rootMoves);
+  root.threadIndex = 1;
+  root.historyTable = &helper.history;
+  attachEvalCaches(root, threadCaches[1]);
+  rootBestScore = -25;
+  rootMovesSearched = 3;
+  Move pv[PvLength];
+  EXPECT_GT(searchRoot(root, 6, -NoScore, NoScore, pv), 300);
+  EXPECT_EQ(rootBestScore.load(), -25);
+  EXPECT_EQ(rootMovesSearched.load(), 3);
+  settings::threads = savedThreads;
+  buildPool();
+  freshState();
+}
+
 TEST_F(SearchTest, StopFlagAbandonsTheSearch) {
   Position root;
   Move pv[PvLength];
