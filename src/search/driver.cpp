@@ -23,6 +23,7 @@
 #include "search/tables.h"
 #include "search/threads.h"
 #include "search/timeman.h"
+#include "tb/tbsearch.h"
 #include "tt/tt.h"
 
 double searchStart = 0.0;
@@ -117,6 +118,30 @@ int buildRootMoves(Position& root, const char* searchMovesText, RootMove* rootMo
     std::fflush(stdout);
   }
   return 0;
+}
+
+// Runs the tablebase root filter, which also fixes this search's tablebase
+// score and probe limit, and lists the moves it selected (restricted to
+// searchMovesText when that is not empty).  Returns 0 when the tables do not
+// resolve the root, or when none of the requested moves keeps the tablebase
+// result: the requested moves are then searched normally, probing the
+// tables in the tree, and the root shows its searched score.
+int tablebaseRootMoves(const Position& root, const char* searchMovesText, double targetTime, RootMove* rootMoves) {
+  TbRootMove selected[MaxRootMoves];
+  const TbRootResult tb = tbRootFilter(root, targetTime, selected, MaxRootMoves);
+  tbProbeLimit = tb.probeLimit;
+  tbRootScore = tb.rootScore;
+  const bool restricted = searchMovesText && searchMovesText[0];
+  int count = 0;
+  for (int i = 0; i < tb.moveCount; i++)
+    if (!restricted || std::strstr(searchMovesText, moveToText(selected[i].move).c_str()))
+      rootMoves[count++] = {selected[i].move, 0, 0};
+  rootMoves[count].move = 0;
+  if (count == 0) {
+    tbRootScore = NoTbRootScore;
+    tbProbeLimit = tb.limit;
+  }
+  return count;
 }
 
 // The root and the tables of every pool thread before a search: node
@@ -280,14 +305,16 @@ int search(Position& root, int depthLimit, const char* searchMovesText, double t
   logLine("target: %0.3f\n", targetTime);
   logLine("depth: %d\n", depthLimit);
 
-  // Step 3. Root move list and a new table generation.
+  // Step 3. Root move list: the moves that keep the tablebase result when
+  // the tables resolve the root, otherwise every legal move; then a new
+  // table generation.
   std::string bestMoveText = "0000", ponderMoveText;
-  tbRootScore = NoTbRootScore;
   // The root's published score lives through the whole search (the time
   // poll reads the last one while the next root call is on its first move).
   rootBestScore.store(-NoScore, std::memory_order_relaxed);
   rootMovesSearched.store(0, std::memory_order_relaxed);
-  main.rootMoveCount = buildRootMoves(root, searchMovesText, main.rootMoves);
+  main.rootMoveCount = tablebaseRootMoves(root, searchMovesText, targetTime, main.rootMoves);
+  if (main.rootMoveCount == 0) main.rootMoveCount = buildRootMoves(root, searchMovesText, main.rootMoves);
   const int rootMoveCount = main.rootMoveCount;
   // Whatever happens next, a legal move is the answer when one exists.
   if (rootMoveCount > 0) bestMoveText = moveToText(main.rootMoves[0].move);

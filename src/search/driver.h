@@ -9,8 +9,9 @@
 #pragma once
 
 #include "board/position.h"
+#include "tb/tbsearch.h"
 
-constexpr int NoTbRootScore = 2147483647;
+constexpr int NoTbRootScore = TbNoRootScore;
 
 extern double searchStart;   // now() when the running search started
 extern int tbRootScore;      // score shown after a tablebase root ranking; NoTbRootScore = none

@@ -9,9 +9,11 @@
 
 #include "board/settings.h"
 #include "eval/evaluate.h"
+#include "search/driver.h"
 #include "search/picker.h"
 #include "search/searchutil.h"
 #include "search/tables.h"
+#include "tb/tbsearch.h"
 
 SearchThread* searchThreads[MaxThreads];
 
@@ -233,6 +235,16 @@ Key excludedKey(const Position& pos, Move excluded) {
   return pos.key ^ zobrist[pieceRow(White, King)][moveTo(excluded)] ^ zobrist[pieceRow(Black, King)][moveFrom(excluded)];
 }
 
+// The tablebase answer of a node: only with few enough pieces for this
+// search's probe limit and enough depth left to be worth a table read.  The
+// value also stands as the node's static evaluation.
+bool tablebaseAnswer(Position& pos, int depth, int ply, int& value) {
+  if (pos.pieceCount > (uint32_t)tbProbeLimit || depth < settings::syzygyProbeDepth) return false;
+  if (!tbScore(pos, ply, &value)) return false;
+  pos.staticEval = value;
+  return true;
+}
+
 }  // namespace
 
 int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excludedMove, bool noNull, bool cutNode) {
@@ -285,7 +297,8 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
   }
   bool singularCandidate = !excludedMove && tt.move && tt.depth >= depth / 2 && (tt.flags & BoundLower);
 
-  // Step 5. Tablebase probe (not yet: no tablebases in the search).
+  // Step 5. Tablebase probe: a known win, draw or loss ends the node.
+  if (int value; tablebaseAnswer(pos, depth, ply, value)) return value;
 
   // Step 6. Static evaluation, lazy around beta at small depth.
   if (!inCheck) {
@@ -620,7 +633,9 @@ int searchPV(Position& pos, int alpha, int beta, int depth, int ply, Move* pv) {
   SearchThread& thread = threadOf(pos);
   const Key key = pos.key;
 
-  // Step 4. Tablebase probe (not yet: no tablebases in the search).
+  // Step 4. Tablebase probe, as in the null-window nodes (before the table:
+  // the table holds no better answer than the tablebases).
+  if (int value; tablebaseAnswer(pos, depth, ply, value)) return value;
 
   // Step 5. Static evaluation, exact in PV nodes.
   if (!inCheck) pos.staticEval = fullEval(pos);

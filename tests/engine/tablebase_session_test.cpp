@@ -1,0 +1,115 @@
+// Tablebases end to end: the engine process with "SyzygyPath" set answers
+// a won endgame with a winning move and the tablebase score, and probes
+// nothing when "Use Syzygy" is off.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "../board/board_test_util.h"
+#include "engine_process.h"
+#include "tb/probe.h"
+
+namespace {
+
+const char* const KqkWhite = "8/8/8/4k3/8/8/2QK4/8 w - - 0 1";
+
+std::string tableDirectory() {
+  const std::string shared = std::string(ORVANE_SHARED) + "/syzygy";
+  return std::filesystem::is_directory(shared) ? shared : std::string(ORVANE_TEST_DATA) + "/syzygy";
+}
+
+// Win/draw/loss for the mover after the move text, probed in this process.
+int wdlAfter(const std::string& fen, const std::string& moveText, int* success) {
+  const Position root = fenPosition(fen);
+  const Position child = play(root, moveText);
+  return -probeWdl(child, success);
+}
+
+class TablebaseSession : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    initBoardTables();
+    tbInit(tableDirectory());
+    int success = 0;
+    probeWdl(fenPosition(KqkWhite), &success);
+    if (!success) GTEST_SKIP() << "no usable Syzygy tables in " << tableDirectory();
+    engine.send("setoption name SyzygyPath value " + tableDirectory());
+  }
+  void TearDown() override {
+    tbInit("");
+    engine.send("quit");
+    EXPECT_EQ(engine.waitExit(), 0);
+  }
+
+  // Sends "go", collects the lines up to "bestmove" and returns the move.
+  std::string go(const std::string& command) {
+    engine.send(command);
+    info.clear();
+    std::string best;
+    for (;;) {
+      auto line = engine.readLine(60000);
+      if (!line) break;
+      if (line->rfind("bestmove ", 0) == 0) {
+        best = line->substr(9, line->find(' ', 9) - 9);
+        break;
+      }
+      if (line->find(" pv ") != std::string::npos) info.push_back(*line);
+    }
+    return best;
+  }
+
+  EngineProcess engine;
+  std::vector<std::string> info;  // the PV lines of the last search
+};
+
+long tbhitsOf(const std::string& line) {
+  const size_t at = line.find(" tbhits ");
+  return at == std::string::npos ? -1 : std::stol(line.substr(at + 8));
+}
+
+std::string scoreOf(const std::string& line) {
+  const size_t at = line.find(" score ");
+  if (at == std::string::npos) return "";
+  const size_t end = line.find(' ', line.find(' ', at + 7) + 1);
+  return line.substr(at + 7, end - at - 7);
+}
+
+TEST_F(TablebaseSession, WonEndgameAnswersWinningMoveWithTablebaseScore) {
+  engine.send("position fen " + std::string(KqkWhite));
+  const std::string best = go("go depth 8");
+  int success = 0;
+  EXPECT_EQ(wdlAfter(KqkWhite, best, &success), 2) << best;
+  EXPECT_TRUE(success);
+  ASSERT_FALSE(info.empty());
+  for (const std::string& line : info) {
+    EXPECT_GT(tbhitsOf(line), 0) << line;
+    const std::string score = scoreOf(line);
+    // The tablebase win, or a real mate once the search finds one.
+    EXPECT_TRUE(score == "mate 1000" || (score.rfind("mate ", 0) == 0 && std::stoi(score.substr(5)) > 0)) << line;
+  }
+}
+
+TEST_F(TablebaseSession, SearchmovesOutsideTheTablebaseChoiceAreStillObeyed) {
+  // Qe4+ gives the queen away: the tables reject it, the user asked for it.
+  int success = 0;
+  ASSERT_EQ(wdlAfter(KqkWhite, "c2e4", &success), 0);
+  engine.send("position fen " + std::string(KqkWhite));
+  EXPECT_EQ(go("go depth 6 searchmoves c2e4"), "c2e4");
+  ASSERT_FALSE(info.empty());
+  EXPECT_EQ(scoreOf(info.back()).rfind("cp ", 0), 0u) << info.back();
+}
+
+TEST_F(TablebaseSession, UseSyzygyOffProbesNothing) {
+  engine.send("setoption name Use Syzygy value false");
+  engine.send("position fen " + std::string(KqkWhite));
+  go("go depth 6");
+  ASSERT_FALSE(info.empty());
+  for (const std::string& line : info) {
+    EXPECT_EQ(tbhitsOf(line), 0) << line;
+    EXPECT_EQ(line.find("mate 1000"), std::string::npos) << line;
+  }
+}
+
+}  // namespace
