@@ -333,7 +333,7 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
         Move childPv[PvLength];
         makeMove(pos, child, 0);
         child.inCheck = 0;
-        int v = depth - 2 - r < 2 ? -qsearch(child, -beta, 1 - beta, 0, ply, childPv)
+        int v = depth - 2 - r < 2 ? -qsearch(child, -beta, 1 - beta, 0, ply + 1, childPv)
                                   : -searchNonPV(child, 1 - beta, depth - 2 - r, ply + 1, childPv, 0, true, true);
         if (stopped(pos)) return 0;
         if (v > NullMateLimit) v = beta;

@@ -710,6 +710,25 @@ TEST_F(PruningTest, NoNullMoveWithOnlyPawnsOrInCheck) {
   EXPECT_NE(withQuiet, nodeSize(quiet, 0, 14));
 }
 
+TEST_F(PruningTest, NullMoveQuiescenceSearchesTheChildsPly) {
+  // Black has just played Rb8-a8 under a reduction of 2; white, two bishops
+  // for the rook ahead, passes at depth 6 and the null-move child's
+  // quiescence search finds Ra1 mate.  That fails low by more than 100
+  // under a small reduction, so the node returns the mate: white is mated
+  // two plies below the node, at ply 5.
+  settings::nullMovePruning = 1;
+  freshState();
+  Position parent, node;
+  setUpRoot(parent, "1r4k1/5ppp/2BB4/8/8/8/5PPP/6K1 b - - 0 1");
+  ASSERT_TRUE(makeMove(parent, node, makeMove16(57, 56)));
+  node.inCheck = 0;
+  parent.reductionMark = 2;
+  const int eval = evaluate(node, -35000, 35000);
+  ASSERT_LT(eval, 400);  // no way-ahead reduction
+  Move pv[PvLength];
+  EXPECT_EQ(searchNonPV(node, eval - 50, 6, 3, pv, 0, false, false), 5 - MateScore);
+}
+
 TEST_F(PruningTest, StaticNullMoveOnlyWithTheOption) {
   // A queen up at small depth: the node answers from its evaluation without
   // a single child, unless the option is off.
