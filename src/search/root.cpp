@@ -188,13 +188,15 @@ int searchRoot(Position& pos, int depth, int alpha, int beta, Move* pv) {
     } else {
       // Extensions: checks, safe captures and promotions, safe passed pushes.
       const bool tactical = isTacticalMove(pos, m);
-      const bool passedPush = typeOfCode(pos.board[moveFrom(m)]) == Pawn && (zone & squareBB[moveTo(m)]);
+      // A passed push counts here only when it does not give the pawn away.
+      const bool passedPush = typeOfCode(pos.board[moveFrom(m)]) == Pawn && (zone & squareBB[moveTo(m)]) &&
+                              !losesMaterial(pos, m);
       int ext = 0;
       if (child.inCheck)
         ext = 1;
       else if (tactical && !losesMaterial(pos, m))
         ext = 1;
-      if (passedPush && !losesMaterial(pos, m) && ext == 0) ext = 2;
+      if (passedPush && ext == 0) ext = 2;
       const int d = depth - 2 + ext;
 
       if (movesSearched <= settings::multiPV || (settings::multiPV > 1 && countInWindow < settings::multiPV)) {

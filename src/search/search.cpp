@@ -103,6 +103,12 @@ int threatScan(const Position& pos) {
 bool isPassedPush(const Position& pos, Move m, Bitboard zone) {
   return typeOfCode(pos.board[moveFrom(m)]) == Pawn && (zone & squareBB[moveTo(m)]);
 }
+// The same once the game has thinned out: the null-window node extends such
+// a push and reduces it less (in the middle game a passed pawn is one
+// concern among many).
+bool isLatePassedPush(const Position& pos, Move m, Bitboard zone) {
+  return pos.phase < 49 && isPassedPush(pos, m, zone);
+}
 
 // The quiet-move history of a node after it found its best or cut move:
 // the chosen quiet move gains, the blamed ones lose, both in proportion to
@@ -208,6 +214,24 @@ constexpr int NullMateLimit = 29000;
 constexpr int NullVerifyDepth = 24;
 // History score above which a late quiet move is trusted with less reduction.
 constexpr int HistoryGood = 24000;
+
+}  // namespace
+
+int reductionNonPVFor(const Position& pos, Move m, const LateMove& late, Bitboard zone) {
+  int r = reductionNonPV[late.improving][std::min(late.depth, 63)][std::min(late.legalMoves, 63)];
+  if (late.counter) r -= 2;
+  if (isLatePassedPush(pos, m, zone)) r -= 2;
+  if (late.history > HistoryGood) r -= 2;
+  if (late.cutNode) r += pos.inCheck ? 1 : 2;
+  if (late.history < historyThreshold[std::min(late.moveCount, 399)] || late.badStage) r += 1;
+  // A piece under attack that steps away safely deserves a real look.
+  if (r >= 2 && pos.phase >= 49 && !pos.inCheck && typeOfCode(pos.board[moveFrom(m)]) != King &&
+      pieceEnPrise(pos, m) && !losesMaterial(pos, m))
+    r -= 2;
+  return r;
+}
+
+namespace {
 
 // Whether the node may try the static null move, the null move and
 // razoring: well enough above beta, allowed by the caller and the option,
@@ -479,7 +503,7 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
         ext = m == pickerTtMove ? 2 : 1;
         if (pos.previous && pos.previous->inCheck && beta <= contempt) ext++;
       }
-      if (pos.phase < 49 && isPassedPush(pos, m, zone)) {
+      if (isLatePassedPush(pos, m, zone)) {
         ext++;
         if (pos.phase < 25 && (depth / 2 < 3 || picker.stage == StageGoodCaptures || picker.stage == StageEvasions ||
                                (picker.stage != StageBadMoves && !losesMaterial(pos, m))))
@@ -519,17 +543,9 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
       bool done = false;
       if (newDepth >= 6 && quiet && m != killers.killer1 && m != killers.killer2 &&
           m != pickerTtMove && settings::useLmr) {
-        const int history = thread.history.v[side][child.movedType][moveTo(m)];
-        int r = reductionNonPV[improving][std::min(depth, 63)][std::min(legalMoves, 63)];
-        if (m == counter0 || m == counter1) r -= 2;
-        if (isPassedPush(pos, m, zone)) r -= 2;
-        if (history > HistoryGood) r -= 2;
-        if (cutNode) r += inCheck ? 1 : 2;
-        if (history < historyThreshold[std::min(moveCount, 399)] || picker.stage == StageBadMoves) r += 1;
-        // A piece under attack that steps away safely deserves a real look.
-        if (r >= 2 && pos.phase >= 49 && !inCheck && typeOfCode(pos.board[moveFrom(m)]) != King &&
-            pieceEnPrise(pos, m) && !losesMaterial(pos, m))
-          r -= 2;
+        const int r = reductionNonPVFor(pos, m, {depth, legalMoves, moveCount, improving, cutNode,
+                                                 m == counter0 || m == counter1, picker.stage == StageBadMoves,
+                                                 thread.history.v[side][child.movedType][moveTo(m)]}, zone);
         if (r >= 2) {
           pos.reductionMark = (uint8_t)r;
           v = -searchNonPV(child, 1 - beta, newDepth - 2 - r, ply + 1, childPv, 0, false, true);

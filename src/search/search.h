@@ -55,6 +55,21 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
 // 2 per recursion.
 int qsearch(Position& pos, int alpha, int beta, int qdepth, int ply, Move* pv);
 
+// A late quiet move of a null-window node, as its reduction sees it.
+struct LateMove {
+  int depth;        // the node's depth (half-plies)
+  int legalMoves;   // legal moves made so far, this one included
+  int moveCount;    // moves counted so far (pruned ones too)
+  bool improving;   // the static evaluation rose over the last two plies
+  bool cutNode;     // the node is expected to fail high
+  bool counter;     // the move is one of the node's two counter moves
+  bool badStage;    // the move came from the picker's deferred bad moves
+  int history;      // the move's history score
+};
+// Half-plies by which a null-window node reduces the late quiet move m
+// (below 2: no reduction); zone is the node's passedZone.
+int reductionNonPVFor(const Position& pos, Move m, const LateMove& late, Bitboard zone);
+
 // Squares of the side to move's relative ranks 6-8 that no enemy pawn can
 // contest (in front of or diagonally in front of it): a pawn moving there
 // is a passed push.

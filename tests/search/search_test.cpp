@@ -729,6 +729,48 @@ TEST_F(PruningTest, NullMoveQuiescenceSearchesTheChildsPly) {
   EXPECT_EQ(searchNonPV(node, eval - 50, 6, 3, pv, 0, false, false), 5 - MateScore);
 }
 
+TEST_F(PruningTest, PassedPushesAreReducedLessOnlyLateInTheGame) {
+  // A quiet tenth move at depth 10, history 5000 (above the threshold of
+  // move count 20), not a counter move, on an improving non-cut node: the
+  // table's reduction, less 2 for a passed push once the phase is below 49.
+  const LateMove late{10, 10, 20, true, false, false, false, 5000};
+  const int base = reductionNonPV[1][10][10];
+  ASSERT_GE(base, 4);
+  const Move passed = makeMove16(35, 43), plain = makeMove16(8, 16);  // d5d6, a2a3
+  Position pos;
+  setUpRoot(pos, "r3q1k1/p4ppp/8/3P4/8/8/P4PPP/R2Q2K1 w - - 0 1");  // phase 60
+  pos.phase = (int16_t)computePhase(pos);
+  EXPECT_EQ(reductionNonPVFor(pos, passed, late, passedZone(pos)), base);
+  EXPECT_EQ(reductionNonPVFor(pos, plain, late, passedZone(pos)), base);
+  setUpRoot(pos, "r5k1/p4ppp/8/3P4/8/8/P4PPP/R5K1 w - - 0 1");  // phase 16
+  pos.phase = (int16_t)computePhase(pos);
+  EXPECT_EQ(reductionNonPVFor(pos, passed, late, passedZone(pos)), base - 2);
+  EXPECT_EQ(reductionNonPVFor(pos, plain, late, passedZone(pos)), base);
+}
+
+TEST_F(PruningTest, RootReducesAPassedPushThatLosesThePawn) {
+  // Iteration 5 (depth 10) with the null move off, so that every child
+  // stores its own depth.  d5-d6 is a passed push; where the bishop on e7
+  // takes the pawn it is a late quiet move like any other and is reduced
+  // below the unextended 8; where the pawn is safe it is extended by a ply
+  // and searched at the full 10.
+  settings::nullMovePruning = 0;
+  for (const bool safe : {false, true}) {
+    freshState();
+    Position root, child;
+    setUpRoot(root, safe ? "6k1/5pp1/6bp/3P4/8/8/5PPP/R5K1 w - - 0 1" : "6k1/4bpp1/7p/3P4/8/8/5PPP/R5K1 w - - 0 1");
+    runSearch(root, 5);
+    ASSERT_TRUE(makeMove(root, child, makeMove16(35, 43)));
+    TTData entry;
+    ASSERT_TRUE(ttProbe(child.key, entry));
+    if (safe) {
+      EXPECT_EQ(entry.depth, 10);
+    } else {
+      EXPECT_LT(entry.depth, 8);
+    }
+  }
+}
+
 TEST_F(PruningTest, StaticNullMoveOnlyWithTheOption) {
   // A queen up at small depth: the node answers from its evaluation without
   // a single child, unless the option is off.
