@@ -1,0 +1,378 @@
+#include "tb/registry.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdarg>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <new>
+
+#include "board/position.h"
+#include "tb/probe.h"
+
+int maxMen = 0;
+int probeLimit = 6;
+
+std::vector<std::string> tbPaths;
+TbHashPair tbHash[TbHashBuckets][HSHMAX];
+std::mutex tbMutex;
+
+namespace {
+
+TbEntry pieceEntries[TBMAX_PIECE];
+TbEntry pawnEntries[TBMAX_PAWN];
+int pieceCount = 0, pawnCount = 0;
+bool pieceLimitReported = false, pawnLimitReported = false, hashLimitReported = false;
+
+struct DtzSlot {
+  Key keys[2];  // the material in both colour orientations
+  TbEntry* entry;
+};
+DtzSlot dtzCache[DtzCacheSize];
+int dtzCount = 0;
+
+std::atomic<int> mappedFiles{0};
+
+// Longest directory name accepted, leaving room for "/KQRBNvK.rtbw".
+constexpr size_t MaxDirectoryLength = PATH_MAX - 32;
+
+void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void say(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vprintf(format, args);
+  va_end(args);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+enum class MapResult { Mapped, Missing, Failed };
+
+// Maps name + suffix from the first directory of tbPaths that has it.
+// Problems with a file that exists are reported here.
+MapResult mapFile(const char* name, const char* suffix, TbEntry& e, std::string* path) {
+  for (const std::string& dir : tbPaths) {
+    *path = dir + "/" + name + suffix;
+    int fd = open(path->c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      if (errno == ENOENT || errno == ENOTDIR) continue;
+      say("info string Could not open %s: %s", path->c_str(), std::strerror(errno));
+      return MapResult::Failed;
+    }
+    struct stat st;
+    const char* problem = nullptr;
+    if (fstat(fd, &st) != 0) problem = std::strerror(errno);
+    else if (!S_ISREG(st.st_mode)) problem = "not a regular file";
+    else if (st.st_size == 0) problem = "empty file";
+    void* base = MAP_FAILED;
+    if (!problem) {
+      base = mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_SHARED, fd, 0);
+      if (base == MAP_FAILED) problem = std::strerror(errno);
+    }
+    close(fd);
+    if (problem) {
+      say("info string Could not mmap() %s: %s", path->c_str(), problem);
+      return MapResult::Failed;
+    }
+    e.data = static_cast<const uint8_t*>(base);
+    e.mapping = (size_t)st.st_size;
+    mappedFiles.fetch_add(1, std::memory_order_relaxed);
+    return MapResult::Mapped;
+  }
+  return MapResult::Missing;
+}
+
+void unmapFile(TbEntry& e) {
+  if (!e.data) return;
+  munmap(const_cast<uint8_t*>(e.data), e.mapping);
+  mappedFiles.fetch_sub(1, std::memory_order_relaxed);
+  e.data = nullptr;
+  e.mapping = 0;
+}
+
+// Maps and decodes the WDL or DTZ file of e; reports an unusable file.
+bool loadTable(TbEntry& e, bool wdl) {
+  const char* suffix = wdl ? ".rtbw" : ".rtbz";
+  std::string path, why;
+  MapResult r = mapFile(e.name, suffix, e, &path);
+  if (r == MapResult::Missing && wdl) say("info string Could not find %s%s", e.name, suffix);
+  if (r != MapResult::Mapped) return false;
+  if (!decodeTable(e, wdl, &why)) {
+    say("info string Corrupted table %s: %s", path.c_str(), why.c_str());
+    unmapFile(e);
+    return false;
+  }
+  return true;
+}
+
+bool fileExists(const std::string& name, const char* suffix) {
+  for (const std::string& dir : tbPaths) {
+    int fd = open((dir + "/" + name + suffix).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+      close(fd);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Returns an entry to its unregistered state, releasing its mapping.
+void resetEntry(TbEntry& e) {
+  unmapFile(e);
+  e.~TbEntry();
+  new (&e) TbEntry();
+}
+
+void releaseDtz(DtzSlot& slot) {
+  if (!slot.entry) return;
+  unmapFile(*slot.entry);
+  delete slot.entry;
+  slot.entry = nullptr;
+}
+
+// Releases every mapping and empties the registry and the DTZ cache.
+void tearDown() {
+  for (int i = 0; i < pieceCount; i++) resetEntry(pieceEntries[i]);
+  for (int i = 0; i < pawnCount; i++) resetEntry(pawnEntries[i]);
+  for (int i = 0; i < dtzCount; i++) releaseDtz(dtzCache[i]);
+  pieceCount = pawnCount = dtzCount = 0;
+  maxMen = 0;
+  std::memset(tbHash, 0, sizeof(tbHash));
+  std::memset(dtzCache, 0, sizeof(dtzCache));
+  tbPaths.clear();
+  pieceLimitReported = pawnLimitReported = hashLimitReported = false;
+}
+
+// Whether a directory of the path can serve tables; reports why not.
+bool usableDirectory(const std::string& dir) {
+  if (dir.size() > MaxDirectoryLength) {
+    say("info string SyzygyPath: a directory name of %zu characters is too long", dir.size());
+    return false;
+  }
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0) {
+    say("info string SyzygyPath: cannot read %s: %s", dir.c_str(), std::strerror(errno));
+    return false;
+  }
+  if (!S_ISDIR(st.st_mode)) {
+    say("info string SyzygyPath: %s is not a directory", dir.c_str());
+    return false;
+  }
+  if (access(dir.c_str(), X_OK) != 0) {
+    say("info string SyzygyPath: cannot read %s: %s", dir.c_str(), std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+// Free pairs needed in the buckets of key (and of swapped, when different).
+bool hashHasRoom(Key key, Key swapped) {
+  auto freePairs = [](Key k) {
+    int n = 0;
+    for (const TbHashPair& p : tbHash[k >> 54]) n += p.key == 0;
+    return n;
+  };
+  if (key == swapped) return freePairs(key) >= 1;
+  if ((key >> 54) == (swapped >> 54)) return freePairs(key) >= 2;
+  return freePairs(key) >= 1 && freePairs(swapped) >= 1;
+}
+
+void hashInsert(Key key, TbEntry* e) {
+  for (TbHashPair& p : tbHash[key >> 54])
+    if (p.key == 0) {
+      p.key = key;
+      p.entry = e;
+      return;
+    }
+}
+
+// Registers the material with the strong and weak pieces (indices into
+// Q, R, B, N, P) when its WDL file exists.
+void registerIfPresent(std::initializer_list<int> strong, std::initializer_list<int> weak) {
+  char name[16];
+  int n = 0;
+  name[n++] = 'K';
+  for (int i : strong) name[n++] = "QRBNP"[i];
+  name[n++] = 'v';
+  name[n++] = 'K';
+  for (int i : weak) name[n++] = "QRBNP"[i];
+  name[n] = 0;
+  if (fileExists(name, ".rtbw")) tbRegister(name);
+}
+
+// Every material of up to six men, stronger side first: the order in
+// which the files are looked for.
+void enumerateTables() {
+  for (int a = 0; a < 5; a++) registerIfPresent({a}, {});
+  for (int a = 0; a < 5; a++)
+    for (int b = a; b < 5; b++) registerIfPresent({a}, {b});
+  for (int a = 0; a < 5; a++)
+    for (int b = a; b < 5; b++) registerIfPresent({a, b}, {});
+  for (int a = 0; a < 5; a++)
+    for (int b = a; b < 5; b++)
+      for (int c = 0; c < 5; c++) registerIfPresent({a, b}, {c});
+  for (int a = 0; a < 5; a++)
+    for (int b = a; b < 5; b++)
+      for (int c = b; c < 5; c++) registerIfPresent({a, b, c}, {});
+  for (int a = 0; a < 5; a++)
+    for (int b = a; b < 5; b++)
+      for (int c = a; c < 5; c++)
+        for (int d = c == a ? b : c; d < 5; d++) registerIfPresent({a, b}, {c, d});
+  for (int a = 0; a < 5; a++)
+    for (int b = a; b < 5; b++)
+      for (int c = b; c < 5; c++)
+        for (int d = 0; d < 5; d++) registerIfPresent({a, b, c}, {d});
+  for (int a = 0; a < 5; a++)
+    for (int b = a; b < 5; b++)
+      for (int c = b; c < 5; c++)
+        for (int d = c; d < 5; d++) registerIfPresent({a, b, c, d}, {});
+}
+
+}  // namespace
+
+Key materialKeyOf(const std::string& name, bool swapped) {
+  int counts[16];
+  countMaterial(name.c_str(), counts);
+  Key key = 0;
+  for (int c = 0; c < 2; c++)
+    for (int t = Pawn; t <= Queen; t++) key += (Key)counts[c * 8 + t] * materialValue[swapped ? 1 - c : c][t][0];
+  return key;
+}
+
+void tbRegister(const std::string& name) {
+  if (name.size() >= sizeof(TbEntry::name)) return;
+  int counts[16];
+  countMaterial(name.c_str(), counts);
+  bool hasPawns = counts[Pawn] + counts[8 + Pawn] > 0;
+  Key key = materialKeyOf(name, false), swapped = materialKeyOf(name, true);
+
+  // The limits bound the registry; a table beyond them is skipped.
+  if (hasPawns ? pawnCount == TBMAX_PAWN : pieceCount == TBMAX_PIECE) {
+    bool& reported = hasPawns ? pawnLimitReported : pieceLimitReported;
+    if (!reported)
+      say("info string Too many tablebases %s pawns (%d): %s and later ones skipped", hasPawns ? "with" : "without",
+          hasPawns ? TBMAX_PAWN : TBMAX_PIECE, name.c_str());
+    reported = true;
+    return;
+  }
+  if (!hashHasRoom(key, swapped)) {
+    if (!hashLimitReported) say("info string Tablebase hash bucket full: %s skipped", name.c_str());
+    hashLimitReported = true;
+    return;
+  }
+
+  TbEntry& e = hasPawns ? pawnEntries[pawnCount++] : pieceEntries[pieceCount++];
+  std::strcpy(e.name, name.c_str());
+  e.key = key;
+  e.swappedKey = swapped;
+  e.ready.store(0, std::memory_order_relaxed);
+  int num = 0, unique = 0, smallestRun = 99;
+  for (int c = 0; c < 16; c++) {
+    num += counts[c];
+    if (counts[c] == 1) unique++;
+    if (counts[c] > 1) smallestRun = std::min(smallestRun, counts[c]);
+  }
+  e.num = (uint8_t)num;
+  e.symmetric = key == swapped;
+  e.hasPawns = hasPawns;
+  e.leaderKind = (uint8_t)(unique >= 3 ? 0 : unique == 2 ? 2 : 1 + smallestRun);
+  int p0 = counts[Pawn], p1 = counts[8 + Pawn];
+  if (p1 > 0 && (p0 == 0 || p0 > p1)) std::swap(p0, p1);
+  e.pawns[0] = (uint8_t)p0;
+  e.pawns[1] = (uint8_t)p1;
+  maxMen = std::max(maxMen, num);
+
+  hashInsert(key, &e);
+  if (!e.symmetric) hashInsert(swapped, &e);
+}
+
+TbEntry* tbFindEntry(Key key) {
+  for (const TbHashPair& p : tbHash[key >> 54])
+    if (p.key == key) return p.entry;
+  return nullptr;
+}
+
+bool tbLoadWdl(TbEntry& e) {
+  uint8_t state = e.ready.load(std::memory_order_acquire);
+  if (state) return state == 1;
+  std::lock_guard<std::mutex> lock(tbMutex);
+  state = e.ready.load(std::memory_order_relaxed);
+  if (state) return state == 1;
+  bool ok = loadTable(e, true);
+  e.ready.store(ok ? 1 : 2, std::memory_order_release);
+  return ok;
+}
+
+TbEntry* tbFindDtz(TbEntry& w) {
+  for (int i = 0; i < dtzCount; i++) {
+    if (dtzCache[i].keys[0] != w.key && dtzCache[i].keys[1] != w.key) continue;
+    DtzSlot hit = dtzCache[i];
+    std::copy_backward(dtzCache, dtzCache + i, dtzCache + i + 1);
+    dtzCache[0] = hit;
+    return hit.entry;
+  }
+  if (w.dtzUnusable) return nullptr;
+
+  TbEntry* e = new TbEntry();
+  std::strcpy(e->name, w.name);
+  e->key = w.key;
+  e->swappedKey = w.swappedKey;
+  e->num = w.num;
+  e->symmetric = w.symmetric;
+  e->hasPawns = w.hasPawns;
+  e->leaderKind = w.leaderKind;
+  e->pawns[0] = w.pawns[0];
+  e->pawns[1] = w.pawns[1];
+  if (!loadTable(*e, false)) {
+    delete e;
+    w.dtzUnusable = 1;
+    return nullptr;
+  }
+  // Least recently used last: it makes room for the new table at the front.
+  if (dtzCount == DtzCacheSize) releaseDtz(dtzCache[DtzCacheSize - 1]);
+  else dtzCount++;
+  std::copy_backward(dtzCache, dtzCache + dtzCount - 1, dtzCache + dtzCount);
+  dtzCache[0] = DtzSlot{{w.key, w.swappedKey}, e};
+  e->ready.store(1, std::memory_order_relaxed);
+  return e;
+}
+
+void tbInit(const std::string& path) {
+  initIndexTables();
+  tearDown();
+  if (path.empty() || path == "<empty>") return;
+
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find(':', start);
+    if (end == std::string::npos) end = path.size();
+    std::string dir = path.substr(start, end - start);
+    if (!dir.empty() && usableDirectory(dir)) tbPaths.push_back(dir);
+    start = end + 1;
+  }
+  enumerateTables();
+  say("info string Found %d tablebases (up to %d-man).", pieceCount + pawnCount, maxMen);
+}
+
+int tbSetProbeLimit(int limit) {
+  probeLimit = std::clamp(limit, 0, 6);
+  say("info string Probing tablebases up to %d-man.", std::min(probeLimit, maxMen));
+  return probeLimit;
+}
+
+int tbEntryCount() { return pieceCount + pawnCount; }
+int tbMappedFiles() { return mappedFiles.load(std::memory_order_relaxed); }
+
+std::vector<std::string> dtzCacheNames() {
+  std::vector<std::string> names;
+  for (int i = 0; i < dtzCount; i++) names.push_back(dtzCache[i].entry->name);
+  return names;
+}
