@@ -20,6 +20,7 @@
 #include "eval/evaluate.h"
 #include "search/flags.h"
 #include "search/threads.h"
+#include "tb/probe.h"
 #include "tt/tt.h"
 
 namespace {
@@ -56,6 +57,7 @@ int main(int argc, char** argv) {
   registerEngineOptions();
   buildSpecialMaterialTable();
   initTables();
+  tbInit(settings::syzygyPath);
   if (settings::hashMb != 0) ttAllocate(settings::hashMb);
 
   // The search reaches the command handler and the quit sequence only

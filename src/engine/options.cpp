@@ -6,6 +6,7 @@
 
 #include "board/settings.h"
 #include "engine/log.h"
+#include "tb/probe.h"
 #include "tt/tt.h"
 
 EngineOptions engineOptions;
@@ -60,28 +61,15 @@ void bookFileChanged(const std::string& value, std::string* variable) {
   std::fflush(stdout);
 }
 
-// Largest tablebase size (pieces) found along "SyzygyPath".  This build
-// loads no tablebase files, so none is ever found.
-constexpr int LargestTablebaseFound = 0;
-
-// Tells the interface how many pieces the tablebases can serve: the probe
-// limit, bounded by the largest tablebase found.
-void announceProbeLimit() {
-  std::printf("info string Probing tablebases up to %d-man.\n",
-              std::min(settings::syzygyProbeLimit, LargestTablebaseFound));
-  std::fflush(stdout);
-}
-
+// "SyzygyPath": re-reads the tablebase registry, then reports how many
+// men the tablebases can serve.
 void syzygyPathChanged(const std::string& value, std::string* variable) {
   *variable = value == "<empty>" ? std::string() : value;
-  settings::syzygyProbeLimit = std::clamp(settings::syzygyProbeLimit, 0, 6);
-  announceProbeLimit();
+  tbInit(*variable);
+  settings::syzygyProbeLimit = tbSetProbeLimit(settings::syzygyProbeLimit);
 }
 
-void probeLimitChanged(int value, int* variable) {
-  *variable = std::clamp(value, 0, 6);
-  announceProbeLimit();
-}
+void probeLimitChanged(int value, int* variable) { *variable = tbSetProbeLimit(value); }
 
 // "Hash": the new size in megabytes (already clamped into its range); the
 // table stores it in the variable.

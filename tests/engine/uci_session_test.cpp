@@ -399,8 +399,10 @@ TEST(UciSession, TablebaseSettingsAnnounceTheProbeLimit) {
   ASSERT_EQ(out.size(), 1u);
   EXPECT_EQ(out[0], "info string Probing tablebases up to 0-man.");
   out = s.run({"setoption name SyzygyPath value /nowhere"});
-  ASSERT_EQ(out.size(), 1u);
-  EXPECT_EQ(out[0], "info string Probing tablebases up to 0-man.");
+  ASSERT_EQ(out.size(), 3u);
+  EXPECT_EQ(out[0].rfind("info string SyzygyPath: cannot read /nowhere", 0), 0u) << out[0];
+  EXPECT_EQ(out[1], "info string Found 0 tablebases (up to 0-man).");
+  EXPECT_EQ(out[2], "info string Probing tablebases up to 0-man.");
   EXPECT_EQ(s.optionLine("Syzygy Probe Limit"), "option name Syzygy Probe Limit type spin default 5 min 0 max 6");
 }
 

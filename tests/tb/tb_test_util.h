@@ -1,0 +1,57 @@
+// Helpers shared by the tablebase tests: the shared probe file, the table
+// directories, and scratch directories with copies of table files.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "../board/board_test_util.h"
+#include "tb/probe.h"
+
+struct ProbeLine {
+  std::string fen;
+  int wdl, dtz;
+};
+
+// The lines "FEN ; wdl W ; dtz D" of the shared probe file (none when absent).
+inline std::vector<ProbeLine> readProbeLines() {
+  std::vector<ProbeLine> lines;
+  std::ifstream in(std::string(ORVANE_SHARED) + "/testdata/syzygy-probes.txt");
+  std::string line;
+  while (std::getline(in, line)) {
+    size_t a = line.find(" ; wdl "), b = line.find(" ; dtz ");
+    if (a == std::string::npos || b == std::string::npos) continue;
+    lines.push_back({line.substr(0, a), std::stoi(line.substr(a + 7)), std::stoi(line.substr(b + 7))});
+  }
+  return lines;
+}
+
+inline std::string sharedTables() { return std::string(ORVANE_SHARED) + "/syzygy"; }
+inline std::string localTables() { return std::string(ORVANE_TEST_DATA) + "/syzygy"; }
+
+// A fresh empty directory, removed with everything in it at the end of the scope.
+struct ScratchDir {
+  std::string path;
+  ScratchDir() {
+    char name[] = "/tmp/orvane-tb-XXXXXX";
+    path = mkdtemp(name);
+  }
+  ~ScratchDir() { std::filesystem::remove_all(path); }
+  std::string file(const std::string& name) const { return path + "/" + name; }
+  void copy(const std::string& from, const std::string& name) const {
+    std::filesystem::copy_file(from, file(name), std::filesystem::copy_options::overwrite_existing);
+  }
+};
+
+// Standard output of fn, as the engine would have printed it.
+template <class Fn>
+std::string captureOutput(Fn fn) {
+  testing::internal::CaptureStdout();
+  fn();
+  return testing::internal::GetCapturedStdout();
+}
