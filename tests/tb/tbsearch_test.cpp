@@ -148,7 +148,9 @@ TEST_F(TbSearch, LostRootKeepsAllMovesUntilTheFiftyMoveHorizonNears) {
 
   // 90 plies without a capture: the loss (14 plies to zeroing) comes too late
   // for the fifty-move rule; only the longest resistance is kept.
-  const Position near = fenPosition("8/8/8/4k3/8/8/3KQ3/8 b - - 90 1");
+  // (FEN set-up does not read the halfmove clock.)
+  Position near = fenPosition("8/8/8/4k3/8/8/3KQ3/8 b - - 0 1");
+  near.rule50 = 90;
   const std::vector<TbRootMove> kept = filter(near, &r);
   EXPECT_EQ(r.rootScore, -((-14 + 200 - 90) / 2));
   ASSERT_FALSE(kept.empty());
