@@ -90,7 +90,7 @@ void inputThreadMain() {
   char buffer[4096];
   bool reading = true;
   while (reading) {
-    if (quitRequested.load(std::memory_order_relaxed)) break;
+    if (quitRequested.load(std::memory_order_relaxed)) return;
     pollfd fd{0, POLLIN, 0};
     int ready = poll(&fd, 1, 50);
     if (ready < 0) {
@@ -120,10 +120,18 @@ void inputThreadMain() {
       }
     }
   }
-  // End of input, a read error and "quit" all end the process.
-  quitRequested.store(1, std::memory_order_relaxed);
+  if (!reading) {
+    // "quit": the search stops at once and the process ends.
+    quitRequested.store(1, std::memory_order_relaxed);
+    raiseWake();
+    stopAllThreads();
+    return;
+  }
+  // End of input or a read error: the lines already read still run (a
+  // script may pipe "go depth 5" and "isready" and close its end), then the
+  // process ends.  The flag is raised only after the last line was queued.
+  inputEnded.store(1, std::memory_order_release);
   raiseWake();
-  stopAllThreads();
 }
 
 void startInputThread() { inputThread = std::thread(inputThreadMain); }

@@ -16,8 +16,9 @@ constexpr size_t MaxLineLength = 4096;
 
 // Starts the input thread (once, after all start-up work).
 void startInputThread();
-// Waits for the input thread to end.  It ends at end of input, after a line
-// beginning with "quit", or soon after quitRequested is set.
+// Waits for the input thread to end.  It ends at end of input (raising
+// inputEnded), after a line beginning with "quit" (raising quitRequested),
+// or soon after quitRequested is set.
 void joinInputThread();
 // The input thread's body.
 void inputThreadMain();

@@ -76,8 +76,10 @@ int main(int argc, char** argv) {
 
   startInputThread();
   for (;;) {
-    // A pending quit must reach the handler even when no wake-up follows.
-    if (commandQueueEmpty() && !hasDeferredCommands() && !quitRequested.load(std::memory_order_relaxed))
+    // A pending quit or end of input must reach the handler even when no
+    // wake-up follows.
+    if (commandQueueEmpty() && !hasDeferredCommands() && !quitRequested.load(std::memory_order_relaxed) &&
+        !inputEnded.load(std::memory_order_relaxed))
       waitForWake();
     handleCommand();
   }

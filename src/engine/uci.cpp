@@ -355,10 +355,11 @@ void displayCommand() {
 
 // "eval": the evaluation terms of the current position.  The position is
 // evaluated as a copy with caches of its own, so the command never touches
-// the search threads' tables.
+// the search threads' tables, nor the index masks they share (the trace
+// reads no cache, so the small set is never indexed with those masks).
 void evalCommand() {
   static EvalCaches caches;
-  if (!caches.evalCache) allocateEvalCaches(caches, 1, 1);
+  if (!caches.evalCache) allocateEvalCaches(caches, 1, 1, CacheMasks::Untouched);
   Position pos = currentPosition();
   attachEvalCaches(pos, caches);
   std::string trace = evalTrace(pos);
@@ -463,13 +464,16 @@ void runQuitSequence() {
 }
 
 // Takes one line, held-back lines first once the search is over, and
-// carries it out.  A pending quit (end of input, or a "quit" line) ends the
-// process once the lines read before it have been carried out, so commands
-// piped in ahead of the end of input are not lost.
+// carries it out.  A pending quit ends the process once the lines read
+// before it have been carried out; after the end of input a running search
+// also finishes and answers first, so commands piped in ahead of the end of
+// input are not lost.
 void handleCommand() {
   if (!gameReady) setStartPosition();
   bool idle = !searching.load(std::memory_order_relaxed);
   if (quitRequested.load(std::memory_order_relaxed) && commandQueueEmpty() && (!idle || deferredLines.empty()))
+    runQuitSequence();
+  if (idle && deferredLines.empty() && inputEnded.load(std::memory_order_acquire) && commandQueueEmpty())
     runQuitSequence();
   if (idle && !deferredLines.empty()) {
     std::string line = std::move(deferredLines.front());

@@ -76,7 +76,7 @@ Key specialKey(const char* name, int side) {
 
 // Caches registered by allocateEvalCaches, so a table rebuild can empty
 // every thread's pawn table.
-EvalCaches* registeredCaches[64];
+EvalCaches* registeredCaches[MaxCacheSets];
 
 // The build chosen from hasPopcnt.
 int (*evaluateBuild)(Position&, int, int) = evaluateSoft;
@@ -329,24 +329,24 @@ MaterialEntry computeMaterial(const Position& pos) {
   return d.entry;
 }
 
-void allocateEvalCaches(EvalCaches& caches, int tableMemoryMb, int threadCount) {
+void allocateEvalCaches(EvalCaches& caches, int tableMemoryMb, int threadCount, CacheMasks masks) {
   freeEvalCaches(caches);
   double bytes = (double)tableMemoryMb * 1024 * 1024;
   double threads = threadCount < 1 ? 1 : threadCount;
   uint64_t n = tableEntries(bytes * 0.03 / threads / sizeof(MaterialEntry));
   caches.materialTable = zeroedTable<MaterialEntry>(n);
   caches.materialEntries = n;
-  materialTableMask = n - 1;
+  if (masks == CacheMasks::Shared) materialTableMask = n - 1;
   bytes -= (double)(n * sizeof(MaterialEntry));
   n = tableEntries(bytes * 0.45 / threads / sizeof(PawnEntry));
   caches.pawnTable = zeroedTable<PawnEntry>(n);
   caches.pawnEntries = n;
-  pawnTableMask = n - 1;
+  if (masks == CacheMasks::Shared) pawnTableMask = n - 1;
   bytes -= (double)(n * sizeof(PawnEntry));
   n = tableEntries(bytes / threads / sizeof(EvalCacheEntry));
   caches.evalCache = zeroedTable<EvalCacheEntry>(n);
   caches.evalEntries = n;
-  evalCacheMask = n - 1;
+  if (masks == CacheMasks::Shared) evalCacheMask = n - 1;
   for (EvalCaches*& slot : registeredCaches)
     if (slot == &caches) return;
   for (EvalCaches*& slot : registeredCaches)

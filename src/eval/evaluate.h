@@ -70,10 +70,21 @@ struct EvalCaches {
   uint64_t pawnEntries = 0;
   uint64_t materialEntries = 0;
 };
+// Sets of caches that can exist at once: one per search thread (64) and the
+// "eval" command's own.  Every set is recorded so a table rebuild can empty
+// all pawn tables.
+constexpr int MaxCacheSets = 65;
+// Whether an allocation sets the index masks that every cached evaluation
+// uses.  The search threads' sets do (all of them have the same size); a set
+// kept apart from the search, like the "eval" command's, leaves them alone,
+// or the searchers would index their tables with its size.
+enum class CacheMasks { Shared, Untouched };
 // Sizes (from "Table Memory" megabytes shared by threadCount threads) and
-// zero-fills the three caches of one thread; frees what it held before and
-// sets the shared index masks.  Main thread only, never during a search.
-void allocateEvalCaches(EvalCaches& caches, int tableMemoryMb, int threadCount);
+// zero-fills the three caches of one thread; frees what it held before and,
+// unless told otherwise, sets the shared index masks.  Main thread only,
+// never during a search.
+void allocateEvalCaches(EvalCaches& caches, int tableMemoryMb, int threadCount,
+                        CacheMasks masks = CacheMasks::Shared);
 void freeEvalCaches(EvalCaches& caches);
 // Empties the pawn table (its entries depend on the rebuilt tables).
 void clearPawnTable(EvalCaches& caches);
@@ -93,5 +104,6 @@ void initTables();
 extern void (*afterInitTables)();
 
 // Multi-line breakdown of the evaluation terms (the "eval" command),
-// ending with "Evaluation: <score>".
+// ending with "Evaluation: <score>".  Computes every term afresh: it reads
+// and writes none of pos's caches.
 std::string evalTrace(Position& pos);

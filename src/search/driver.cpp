@@ -208,6 +208,7 @@ void takeAnswer(const SearchThread& main, int depth, std::string& best, std::str
 void waitForRelease() {
   while ((pondering.load(std::memory_order_relaxed) || infiniteSearch) && !mainStopped()) {
     endProcessIfQuitting();
+    stopOpenSearchAtEndOfInput();
     if (!commandQueueIsEmpty())
       commandPoller();
     else
@@ -217,6 +218,12 @@ void waitForRelease() {
 }
 
 }  // namespace
+
+void stopOpenSearchAtEndOfInput() {
+  if (!inputEnded.load(std::memory_order_acquire) || !commandQueueIsEmpty()) return;
+  if (pondering.load(std::memory_order_relaxed) || infiniteSearch)
+    threadSignals[0].stop.store(1, std::memory_order_relaxed);
+}
 
 // A narrow window around the previous iteration's score; helpers shift
 // theirs a little, and from thread 2 on half of them search a window that

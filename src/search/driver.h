@@ -19,6 +19,12 @@ extern int tbProbeLimit;     // most pieces the search may probe in the tablebas
 extern bool infiniteSearch;  // "go infinite": answer only after "stop"
 extern int lastIteration;    // depth of the last iteration started by the driver
 
+// Once standard input has ended and every line has been taken, stops a
+// ponder or infinite search: nothing can send its "stop" or "ponderhit" any
+// more, so it answers now.  Called from the clock poll and while such a
+// search waits to answer.
+void stopOpenSearchAtEndOfInput();
+
 // Searches root up to depthLimit iterations (99 = no limit), restricted to
 // the moves whose text occurs in searchMovesText when it is not empty, with
 // the target and maximum time in seconds (NoTimeLimit = none).  Prints

@@ -1,6 +1,7 @@
 #include "search/flags.h"
 
 std::atomic<int> quitRequested{0};
+std::atomic<int> inputEnded{0};
 std::atomic<int> searching{0};
 std::atomic<int> pondering{0};
 std::atomic<int> benchMode{0};

@@ -7,7 +7,13 @@
 
 #include <atomic>
 
-extern std::atomic<int> quitRequested;  // "quit" or end of input seen
+extern std::atomic<int> quitRequested;  // "quit" seen: stop and end at once
+// Standard input has ended without "quit": every line read is carried out,
+// a search that only "stop" or "ponderhit" could end is stopped, and the
+// process ends when nothing is left.  Stored with release order after the
+// last line was queued, so a reader that loads it with acquire order and
+// then finds the queue empty knows that every line has been taken.
+extern std::atomic<int> inputEnded;
 extern std::atomic<int> searching;      // a "go" search is running
 extern std::atomic<int> pondering;      // the running search is a ponder search
 extern std::atomic<int> benchMode;      // benchmark running: no search output

@@ -20,6 +20,9 @@
 #include "search/driver.h"
 #include "search/searchthread.h"
 
+// The cache registry must hold every thread's set and the "eval" command's.
+static_assert(MaxCacheSets >= MaxThreads + 1, "room for every search thread's caches");
+
 int threadCount = 1;
 int builtTableMemory = 256;
 EvalCaches threadCaches[MaxThreads];

@@ -8,6 +8,7 @@
 
 #include "board/position.h"
 #include "board/settings.h"
+#include "search/driver.h"
 #include "search/flags.h"
 #include "search/search.h"
 #include "search/threads.h"
@@ -95,6 +96,7 @@ int stopUnlessPondering(int thread) {
 
 int checkTime(int thread) {
   if (!commandQueueIsEmpty()) commandPoller();
+  stopOpenSearchAtEndOfInput();
   // "quit" ends the search at once; the driver then ends the process.
   if (quitRequested.load(std::memory_order_relaxed)) {
     threadSignals[thread].stop.store(1, std::memory_order_relaxed);
