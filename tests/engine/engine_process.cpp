@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 namespace {
@@ -127,4 +128,20 @@ int EngineProcess::waitExit(int timeoutMs) {
     if (millisecondsNow() >= deadline) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+std::optional<std::string> readBestMove(EngineProcess& engine, int timeoutMs, std::string* lastInfo,
+                                        std::vector<std::string>* all) {
+  for (;;) {
+    auto line = engine.readLine(timeoutMs);
+    if (!line) return std::nullopt;
+    if (all) all->push_back(*line);
+    if (line->rfind("bestmove", 0) == 0) return line;
+    if (lastInfo && line->rfind("info", 0) == 0) *lastInfo = *line;
+  }
+}
+
+uint64_t nodesOf(const std::string& info) {
+  const size_t at = info.find(" nodes ");
+  return at == std::string::npos ? 0 : std::strtoull(info.c_str() + at + 7, nullptr, 10);
 }

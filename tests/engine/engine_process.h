@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -42,3 +43,10 @@ class EngineProcess {
   std::string buffer_;
   bool eof_ = false;
 };
+
+// Reads until the "bestmove" line and returns it; fills the last "info" line
+// before it and, when asked, every line read.  None on timeout.
+std::optional<std::string> readBestMove(EngineProcess& engine, int timeoutMs, std::string* lastInfo = nullptr,
+                                        std::vector<std::string>* all = nullptr);
+// The number after " nodes " in an info line (0 without one).
+uint64_t nodesOf(const std::string& info);

@@ -75,23 +75,6 @@ TEST(GoParsing, KeywordEndsSearchmovesAndMissingValueIsHarmless) {
 
 // ---- End-to-end through pipes ----
 
-// Reads until the "bestmove" line; fills the last "info" line before it.
-std::optional<std::string> readBestMove(EngineProcess& engine, int timeoutMs, std::string* lastInfo = nullptr,
-                                        std::vector<std::string>* all = nullptr) {
-  for (;;) {
-    auto line = engine.readLine(timeoutMs);
-    if (!line) return std::nullopt;
-    if (all) all->push_back(*line);
-    if (line->rfind("bestmove", 0) == 0) return line;
-    if (lastInfo && line->rfind("info", 0) == 0) *lastInfo = *line;
-  }
-}
-
-uint64_t nodesOf(const std::string& info) {
-  const size_t at = info.find(" nodes ");
-  return at == std::string::npos ? 0 : std::strtoull(info.c_str() + at + 7, nullptr, 10);
-}
-
 TEST(GoSession, NodeLimitIsHonoured) {
   EngineProcess engine;
   engine.send("uci");
