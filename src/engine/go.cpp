@@ -29,9 +29,11 @@ int intValue(const std::string& text) {
   return v > 1000000000LL ? 1000000000 : v < -1000000000LL ? -1000000000 : (int)v;
 }
 
+// A node count.  A negative count, read as unsigned, lies beyond any search:
+// it means no limit (not a limit of 0, which would stop at once).
 uint64_t nodeCount(const std::string& text) {
-  const long long v = std::strtoll(text.c_str(), nullptr, 10);
-  return v > 0 ? (uint64_t)v : 0;
+  if (!text.empty() && text[0] == '-') return NoNodeLimit;
+  return std::strtoull(text.c_str(), nullptr, 10);
 }
 
 }  // namespace

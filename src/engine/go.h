@@ -6,7 +6,7 @@
 #include <vector>
 
 // The limits of one "go" line.  Clock values are seconds; a negative clock
-// value counts as 0 and a negative moves-to-go count as absent.
+// value counts as 0, and a negative moves-to-go or node count as absent.
 struct GoLimits {
   double wtime = 0, btime = 0, winc = 0, binc = 0;
   int movesToGo = 0;

@@ -44,14 +44,16 @@ TEST(GoParsing, UnknownWordEndsParsing) {
   EXPECT_EQ(parseGoLimits(words("go depth 4 mate 3")).depth, 4);
 }
 
-TEST(GoParsing, NegativeClockCountsAsZeroAndNegativeMovesToGoAsAbsent) {
+TEST(GoParsing, NegativeClockCountsAsZeroAndNegativeCountsAsAbsent) {
   const GoLimits g = parseGoLimits(words("go wtime -120 btime -5 winc -10 movestogo -3"));
   EXPECT_DOUBLE_EQ(g.wtime, 0.0);
   EXPECT_DOUBLE_EQ(g.btime, 0.0);
   EXPECT_DOUBLE_EQ(g.winc, 0.0);
   EXPECT_EQ(g.movesToGo, 0);
   EXPECT_EQ(parseGoLimits(words("go movetime -100")).moveTime, 0.0);
-  EXPECT_EQ(parseGoLimits(words("go nodes -100")).nodes, 0u);
+  EXPECT_EQ(parseGoLimits(words("go nodes -100")).nodes, ~0ull);
+  EXPECT_EQ(parseGoLimits(words("go nodes -1 wtime 900")).nodes, ~0ull);
+  EXPECT_EQ(parseGoLimits(words("go nodes 18446744073709551000")).nodes, 18446744073709551000ull);
 }
 
 TEST(GoParsing, FlagsNodesAndDepth) {
