@@ -13,9 +13,9 @@
 #include <cstring>
 #include <sstream>
 
+#include "board/memory.h"
 #include "board/settings.h"
 #include "eval/endgame.h"
-#include "eval/kpk.h"
 #include "eval/pawns.h"
 #include "eval/tables.h"
 #include "eval/terms.h"
@@ -92,7 +92,7 @@ uint64_t tableEntries(double x) {
 
 template <class T>
 T* zeroedTable(uint64_t entries) {
-  T* table = static_cast<T*>(std::calloc(entries, sizeof(T)));
+  T* table = static_cast<T*>(allocateZeroed(entries * sizeof(T)));
   if (!table) {
     std::fprintf(stderr, "could not allocate %llu bytes for the evaluation caches\n",
                  (unsigned long long)(entries * sizeof(T)));
@@ -357,33 +357,38 @@ void allocateEvalCaches(EvalCaches& caches, int tableMemoryMb, int threadCount, 
 }
 
 void freeEvalCaches(EvalCaches& caches) {
-  std::free(caches.evalCache);
-  std::free(caches.pawnTable);
-  std::free(caches.materialTable);
+  freeZeroed(caches.evalCache, caches.evalEntries * sizeof(EvalCacheEntry));
+  freeZeroed(caches.pawnTable, caches.pawnEntries * sizeof(PawnEntry));
+  freeZeroed(caches.materialTable, caches.materialEntries * sizeof(MaterialEntry));
   caches = EvalCaches{};
   for (EvalCaches*& slot : registeredCaches)
     if (slot == &caches) slot = nullptr;
 }
 
+// A pawn table that no position has been given since it was allocated or
+// last cleared is empty already.
 void clearPawnTable(EvalCaches& caches) {
-  if (caches.pawnTable) std::memset(static_cast<void*>(caches.pawnTable), 0, caches.pawnEntries * sizeof(PawnEntry));
+  if (caches.pawnTable && caches.pawnTableUsed)
+    std::memset(static_cast<void*>(caches.pawnTable), 0, caches.pawnEntries * sizeof(PawnEntry));
+  caches.pawnTableUsed = false;
 }
 
 void clearEvalCaches(EvalCaches& caches) {
-  clearPawnTable(caches);
+  if (caches.pawnTable) std::memset(static_cast<void*>(caches.pawnTable), 0, caches.pawnEntries * sizeof(PawnEntry));
+  caches.pawnTableUsed = false;
   if (caches.evalCache) std::memset(static_cast<void*>(caches.evalCache), 0, caches.evalEntries * sizeof(EvalCacheEntry));
   if (caches.materialTable)
     std::memset(static_cast<void*>(caches.materialTable), 0, caches.materialEntries * sizeof(MaterialEntry));
 }
 
 void attachEvalCaches(Position& pos, const EvalCaches& caches) {
+  caches.pawnTableUsed = true;
   pos.evalCache = caches.evalCache;
   pos.pawnTable = caches.pawnTable;
   pos.materialTable = caches.materialTable;
 }
 
 void buildSpecialMaterialTable() {
-  initKpk();
   std::memset(static_cast<void*>(specialMaterial), 0, sizeof specialMaterial);
   for (int pass = 0; pass < 2; pass++) {
     int side = pass == 0 ? White : Black, sign = pass == 0 ? 1 : -1;

@@ -69,6 +69,10 @@ struct EvalCaches {
   uint64_t evalEntries = 0;      // table sizes, for clearing them
   uint64_t pawnEntries = 0;
   uint64_t materialEntries = 0;
+  // Set when the caches are handed to a position, which may fill the pawn
+  // table; a clean table (fresh from allocation, or just cleared) is not
+  // cleared again.
+  mutable bool pawnTableUsed = false;
 };
 // Sets of caches that can exist at once: one per search thread (64) and the
 // "eval" command's own.  Every set is recorded so a table rebuild can empty

@@ -9,12 +9,13 @@
 #include "eval/kpk.h"
 
 #include <cstring>
+#include <mutex>
 
 uint8_t kpkTable[KpkBytes];
 
 namespace {
 
-bool built = false;
+std::once_flag solved;
 
 int distance(Square a, Square b) {
   int df = fileOf(a) - fileOf(b), dr = rankOf(a) - rankOf(b);
@@ -127,10 +128,8 @@ void solve() {
     }
 }
 
-}  // namespace
-
-void initKpk() {
-  if (built) return;
+// Solves the ending and fills kpkTable; runs once, through initKpk.
+void buildTable() {
   solve();
   std::memset(kpkTable, 0, sizeof kpkTable);
   // Store in the pawn-moves-down orientation: mirror vertically.
@@ -146,10 +145,16 @@ void initKpk() {
             kpkTable[bit >> 3] |= (uint8_t)(1 << (bit & 7));
           }
   }
-  built = true;
 }
 
+}  // namespace
+
+// The solver takes a good part of a start-up's time and is needed only when
+// a search meets this ending, so the first query builds the table.
+void initKpk() { std::call_once(solved, buildTable); }
+
 bool kpkWins(int pawnColour, Square strongKing, Square pawn, Square weakKing, bool pawnSideToMove) {
+  initKpk();
   if (pawnColour == White) strongKing ^= 56, pawn ^= 56, weakKing ^= 56;
   if (fileOf(pawn) >= 4) strongKing ^= 7, pawn ^= 7, weakKing ^= 7;
   int index = ((rankOf(pawn) - 1) * 4 + fileOf(pawn)) * 4096 + strongKing * 64 + weakKing;

@@ -1,5 +1,5 @@
-// King and pawn against king: an exact win/draw table built once at start-up
-// by retrograde analysis and stored as one bit per position.
+// King and pawn against king: an exact win/draw table built once, by the
+// first query, by retrograde analysis and stored as one bit per position.
 //
 // Layout (24576 bytes): positions are oriented so the pawn moves towards
 // rank 1 (a white pawn's position is mirrored vertically) and, for a pawn on
@@ -16,7 +16,8 @@
 constexpr int KpkBytes = 24 * 64 * 64 * 2 / 8;
 extern uint8_t kpkTable[KpkBytes];
 
-// Solves the ending and fills kpkTable (idempotent).
+// Solves the ending and fills kpkTable once; later calls (from any thread)
+// return at once.  kpkWins calls it itself.
 void initKpk();
 
 // Whether the pawn side wins.  Squares as they stand on the board; pawnColour

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "board/memory.h"
 #include "board/position.h"
 #include "board/settings.h"
 
@@ -24,15 +25,21 @@ void publishGeometry() {
   ttMask = tt.mask;
 }
 
-void zeroBuckets() {
-  if (tt.buckets) std::memset(static_cast<void*>(tt.buckets), 0, tt.byteSize);
+// The counters of an empty table.  Fresh buckets from allocateZeroed are
+// zero already, so allocation resets only these.
+void resetCounters() {
   tt.generation = 0;
   tt.usedSlots.store(0, std::memory_order_relaxed);
   tt.ttDirty = 0;
 }
 
+void zeroBuckets() {
+  if (tt.buckets) std::memset(static_cast<void*>(tt.buckets), 0, tt.byteSize);
+  resetCounters();
+}
+
 void freeBuckets() {
-  std::free(tt.buckets);
+  freeZeroed(tt.buckets, tt.byteSize);
   tt.buckets = nullptr;
   tt.bucketCount = tt.mask = tt.byteSize = 0;
   publishGeometry();
@@ -62,7 +69,7 @@ void ttAllocate(int megabytes) {
   uint64_t count = roundUpToPowerOfTwo(wanted);
   void* memory = nullptr;
   while (count >= 4) {
-    memory = std::aligned_alloc(64, count * sizeof(TTBucket));
+    memory = allocateZeroed(count * sizeof(TTBucket));
     if (memory) break;
     count /= 2;
   }
@@ -74,7 +81,7 @@ void ttAllocate(int megabytes) {
   tt.bucketCount = count;
   tt.mask = count - 1;
   tt.byteSize = count * sizeof(TTBucket);
-  zeroBuckets();
+  resetCounters();
   publishGeometry();
 }
 

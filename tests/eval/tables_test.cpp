@@ -214,6 +214,7 @@ TEST(EvalTables, RebuildClearsPawnTablesAndCallsHook) {
   TestCaches tc;
   tc.caches.pawnTable[0].key = 12345;
   tc.caches.pawnTable[pawnTableMask].key = 999;
+  tc.caches.pawnTableUsed = true;  // as after handing the caches to a search
   void (*saved)() = afterInitTables;
   afterInitTables = countingHook;
   hookCalls = 0;
