@@ -20,14 +20,8 @@ constexpr int wdlToDtz[5] = {-1, -101, 0, 101, 1};
 // can still make its zeroing move in time.
 constexpr int FiftyMovePlies = 100;
 constexpr int LastSafePly = 99;
-// castleLost with every right gone.
-constexpr int NoCastlingLeft = 15;
 // Smallest positive DTZ when no move wins: larger than any real distance.
 constexpr int NoWinningMove = 65535;
-
-// The tables know nothing of castling: a position that may still castle has
-// moves they do not count, so its answer cannot be trusted.
-bool mayCastle(const Position& pos) { return (pos.castleLost & NoCastlingLeft) != NoCastlingLeft; }
 
 // The legal moves of pos in generation order, each with score 0.
 int legalMoves(const Position& pos, TbRootMove* list) {
@@ -173,7 +167,7 @@ TbRootResult tbRootFilter(const Position& root, double targetTime, TbRootMove* m
 
   // Step 2. A root beyond the tables is searched normally, probing the
   // positions that reach the limit.
-  if (limit < (int)root.pieceCount || mayCastle(root) || capacity < 2) return result;
+  if (limit < (int)root.pieceCount || capacity < 2) return result;
 
   // Step 3-5. Rank by DTZ, or failing that by WDL.
   TbRootMove list[MaxMoves];
@@ -195,7 +189,6 @@ TbRootResult tbRootFilter(const Position& root, double targetTime, TbRootMove* m
 }
 
 bool tbScore(const Position& pos, int ply, int* score) {
-  if (mayCastle(pos)) return false;
   int success = 1;
   const int wdl = probeWdl(pos, &success);
   if (!success) return false;

@@ -234,7 +234,7 @@ TEST_F(TbSearch, SwitchedOffOrShortOfTimeNothingIsProbed) {
   EXPECT_EQ(r.probeLimit, 2);
   EXPECT_EQ(tbHits.load(), 0u);
 
-  // Castling rights are not in the tables: no answer for such a position.
+  // Castling rights are not in the tables: the search gets no answer.
   int score;
   EXPECT_FALSE(tbScore(fenPosition("4k3/8/8/8/8/8/8/R3K3 w Q - 0 1"), 1, &score));
 }
