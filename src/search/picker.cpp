@@ -99,18 +99,19 @@ void addTargets(int*& out, Square from, Bitboard targets, int kind = KindNormal)
 }
 
 // Quiet moves of a piece that blocks one of our sliders from the enemy
-// king; moving it off the line uncovers the check.
+// king; moving it off the line uncovers the check.  A pawn's pushes are all
+// listed, those along the line too.
 void addDiscoveringMoves(const Position& pos, int*& out, Square from, Bitboard line) {
   const int us = pos.sideToMove();
   const Bitboard empty = ~pos.occupied;
   switch (typeOfCode(pos.board[from])) {
     case Pawn: {
+      // Every push, also along the line (the search tests the child).
       Square to = from + pawnStep(us);
       if (!(squareBB[to] & empty) || relativeRank(us, to) == 7) break;
-      if (!(squareBB[to] & line)) out++[0] = makeMove16(from, to);
+      out++[0] = makeMove16(from, to);
       Square to2 = to + pawnStep(us);
-      if (relativeRank(us, from) == 1 && (squareBB[to2] & empty) && !(squareBB[to2] & line))
-        out++[0] = makeMove16(from, to2, KindDouble);
+      if (relativeRank(us, from) == 1 && (squareBB[to2] & empty)) out++[0] = makeMove16(from, to2, KindDouble);
       break;
     }
     case Knight: addTargets(out, from, knightAttacks[from] & empty & ~line); break;

@@ -421,6 +421,18 @@ TEST(StaticTests, QuietChecksCoverTheCheckingQuietMoves) {
   }, 2, 20);
 }
 
+// A piece that shields the enemy king from an own slider moves every way it
+// can: a pawn's pushes along the line too (they do not check; the search
+// tests the child).
+TEST(StaticTests, QuietChecksListEveryPushOfAShieldingPawn) {
+  const Position pos = fromFen("4k3/8/8/8/8/8/4P3/4R1K1 w - - 0 1");
+  int list[MaxMoves];
+  const int n = generateQuietChecks(pos, list);
+  std::set<Move> generated;
+  for (int i = 0; i < n; ++i) generated.insert(list[i] & 0xFFFF);
+  EXPECT_EQ(generated, (std::set<Move>{makeMove16(12, 20), makeMove16(12, 28, KindDouble)}));
+}
+
 struct ExchangeCase {
   const char* fen;
   Move move;
