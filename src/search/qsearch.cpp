@@ -60,13 +60,13 @@ int leastAttacker(const Position& pos, int c, Square s, Bitboard occ, int& type)
   return -1;
 }
 
-// Whether capturing with m wins material once the exchange on its square is
-// played out (least valuable attackers first, either side may stop).
+}  // namespace
+
 bool winsExchange(const Position& pos, Move m) {
   const Square from = moveFrom(m), to = moveTo(m);
   int side = other(pos.sideToMove());
   Bitboard occ = pos.occupied & ~squareBB[from];
-  int gain[40];
+  int gain[40];  // gain[n]: balance after capture n, from the view of the side making it
   int n = 0;
   gain[0] = exchangeValue[typeOfCode(pos.board[to])];
   int onSquare = exchangeValue[typeOfCode(pos.board[from])];
@@ -76,7 +76,10 @@ bool winsExchange(const Position& pos, Move m) {
     if (a < 0) break;
     n++;
     gain[n] = onSquare - gain[n - 1];
-    if (gain[n] < -100 && n == 1) return false;
+    // The capturing side's own balance (gain[n] on its captures, -gain[n] on
+    // the opponent's) falls below -100 only when its king is taken: a line
+    // that leads the king onto a guarded square rules the capture out.
+    if ((n & 1 ? -gain[n] : gain[n]) < -100) return false;
     onSquare = exchangeValue[type];
     occ &= ~squareBB[a];
     side = other(side);
@@ -88,6 +91,8 @@ bool winsExchange(const Position& pos, Move m) {
   }
   return gain[0] > 0;
 }
+
+namespace {
 
 // Ordering score of an evasion: promotions and en passant first, then
 // captures by victim and attacker, then quiet moves by history.

@@ -70,6 +70,11 @@ struct LateMove {
 // (below 2: no reduction); zone is the node's passedZone.
 int reductionNonPVFor(const Position& pos, Move m, const LateMove& late, Bitboard zone);
 
+// The quiescence search's test for a capture far below alpha: whether
+// capture m comes out strictly ahead once the exchange on its square is
+// played out (least valuable attackers first, either side may stop).
+bool winsExchange(const Position& pos, Move m);
+
 // Squares of the side to move's relative ranks 6-8 that no enemy pawn can
 // contest (in front of or diagonally in front of it): a pawn moving there
 // is a passed push.

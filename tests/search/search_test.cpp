@@ -452,6 +452,18 @@ TEST_F(SearchTest, QsearchWinsAHangingQueen) {
   EXPECT_EQ(moveToText(pv[0]), "d1d5");
 }
 
+TEST_F(SearchTest, DesperateCaptureNeedsAnExchangeThatNeverCostsTheKing) {
+  // Bxd5 Rxd5 exd5 Rxd5 Kxd5: the capturing side's balance runs 4, 0, 6,
+  // 5, 11 (small values N 4, B 4, R 6, P 1), ahead however either side
+  // stops.  With the queen on h5 the line goes on Qxd5 to 11 - 999, below
+  // -100: the capture is not worth a look.
+  Position pos;
+  setUpRoot(pos, "3r3k/8/2K5/3n4/4P3/8/B7/3r4 w - - 0 1");
+  EXPECT_TRUE(winsExchange(pos, makeMove16(8, 35)));
+  setUpRoot(pos, "3r3k/8/2K5/3n3q/4P3/8/B7/3r4 w - - 0 1");
+  EXPECT_FALSE(winsExchange(pos, makeMove16(8, 35)));
+}
+
 // ---------------------------------------------------------------- root
 
 TEST_F(SearchTest, BestMoveIsSearchedFirstNextIteration) {
