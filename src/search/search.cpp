@@ -447,6 +447,8 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
   int quietCount = 0, cutIndex = -1;
   int legalMoves = 0, moveCount = 0;
   bool prunedAny = false, bestIsDraw = false;
+  Move unsearchedPruned[MaxMoves];  // moves pruned before any move was searched
+  int prunedUnsearched = 0;
   Position child;
   Move childPv[PvLength];
 
@@ -463,6 +465,8 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
     // scored as the draw without being searched.
     if (!inCheck && pos.rule50 > 1 && moveKind(m) == KindNormal && drawValue < beta && depth < 10 && ownLastMove &&
         moveFrom(m) == moveTo(ownLastMove) && moveTo(m) == moveFrom(ownLastMove) && !capture) {
+      // A piece pinned meanwhile cannot go back: an illegal move is no value.
+      if (!isLegalUnmade(pos, child, m)) continue;
       if (drawValue > bestValue) {
         bestValue = drawValue;
         bestIsDraw = false;
@@ -472,11 +476,11 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
     }
     if (shouldPrune(pos, m, picker.stage, depth, inCheck, legalMoves > 0, capture, moveCount, lmp,
                     m == killers.killer1 || m == killers.killer2 || m == counter0)) {
-      // Only legal moves count as pruned, so that a node without legal
-      // moves still reports mate or stalemate.
-      if (!makeMove(pos, child, m)) continue;
+      // Pruned unmade (the count includes any illegal ones); while nothing
+      // has been searched the node remembers them for its final verdict.
       moveCount++;
       prunedAny = true;
+      if (legalMoves == 0 && prunedUnsearched < MaxMoves) unsearchedPruned[prunedUnsearched++] = m;
       continue;
     }
 
@@ -586,6 +590,11 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
 
   // Step 11. Result and table store.
   if (stopped(pos)) return 0;
+  // A node that searched nothing stands on its pruned moves only if one of
+  // them is legal; otherwise it has no move at all (mate or stalemate).
+  if (prunedAny && legalMoves == 0 && !futilityMode && !excludedMove && !valuedUnmade &&
+      !anyLegalUnmade(pos, child, unsearchedPruned, prunedUnsearched))
+    prunedAny = false;
   if (bestValue == -NoScore && prunedAny) bestValue = beta - 1;
   if (excludedMove && bestValue < beta) bestValue = beta - 1;
   if (futilityMode || legalMoves > 0 || prunedAny || excludedMove || valuedUnmade) {

@@ -43,6 +43,22 @@ inline bool isDrawChild(const Position& child) {
   return false;
 }
 
+// Whether pseudo-legal m is legal, tested by making it into scratch; the
+// node counter is put back, since a move valued or pruned without being
+// searched is no node of the tree.
+inline bool isLegalUnmade(const Position& pos, Position& scratch, Move m) {
+  std::atomic<uint64_t>& nodes = threadSignals[pos.threadIndex].nodes;
+  const uint64_t counted = nodes.load(std::memory_order_relaxed);
+  const bool legal = makeMove(pos, scratch, m);
+  nodes.store(counted, std::memory_order_relaxed);
+  return legal;
+}
+inline bool anyLegalUnmade(const Position& pos, Position& scratch, const Move* moves, int count) {
+  for (int i = 0; i < count; i++)
+    if (isLegalUnmade(pos, scratch, moves[i])) return true;
+  return false;
+}
+
 // A move that neither captures nor promotes (castling and double pushes
 // included).
 inline bool isQuietMove(const Position& pos, Move m) {

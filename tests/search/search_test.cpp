@@ -783,6 +783,42 @@ TEST_F(PruningTest, RootReducesAPassedPushThatLosesThePawn) {
   }
 }
 
+TEST_F(PruningTest, PrunedMovesAreNotMade) {
+  // Depth 2 without the null move, a queen up, queen moves tried first: Qa1
+  // hangs the queen and is pruned unmade, Qb1 is searched and its child
+  // (black without a capture or a check) stands pat: one node in all.
+  settings::nullMovePruning = 0;
+  freshState();
+  for (auto& byColour : main().history.v)
+    for (auto& byType : byColour)
+      for (int& h : byType) h = 0;
+  for (int& h : main().history.v[White][Queen]) h = 30000;
+  Position pos;
+  setUpRoot(pos, "r5k1/5ppp/8/8/8/8/6PP/3Q3K w - - 0 1");
+  Move pv[PvLength];
+  EXPECT_GE(searchNonPV(pos, 0, 2, 2, pv, 0, false, false), 0);
+  EXPECT_EQ(moveToText(pv[0]), "d1b1");
+  EXPECT_EQ(threadSignals[0].nodes.load(), 1u);
+}
+
+TEST_F(PruningTest, ReversalOfAPinnedPieceIsNotValued) {
+  // White played Nc3-e2 and black pinned the knight with Ra8-e8: taking the
+  // knight back to c3 is illegal, so it cannot lend the node the draw
+  // value, however far the other moves fall below it.
+  Position line[3];
+  setUpRoot(line[0], "r5k1/5ppp/8/8/8/2N5/1B3PPP/4K3 w - - 5 30");
+  ASSERT_TRUE(makeMove(line[0], line[1], makeMove16(18, 12)));
+  ASSERT_TRUE(makeMove(line[1], line[2], makeMove16(56, 60)));
+  Position& node = line[2];
+  attach(node);
+  ASSERT_FALSE(node.inCheck);
+  const int eval = evaluate(node, -35000, 35000);
+  drawScore = eval + 10;
+  Move pv[PvLength];
+  const int v = searchNonPV(node, eval + 20, 4, 2, pv, 0, false, false);
+  EXPECT_LT(v, eval + 10);
+}
+
 TEST_F(PruningTest, StaticNullMoveOnlyWithTheOption) {
   // A queen up at small depth: the node answers from its evaluation without
   // a single child, unless the option is off.
