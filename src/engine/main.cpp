@@ -12,6 +12,7 @@
 #include "board/bitboard.h"
 #include "board/position.h"
 #include "board/settings.h"
+#include "book/book.h"
 #include "engine/bench.h"
 #include "engine/input.h"
 #include "engine/log.h"
@@ -55,6 +56,7 @@ int main(int argc, char** argv) {
   initBitboards();
   initZobrist();
   registerEngineOptions();
+  openBook();
   buildSpecialMaterialTable();
   initTables();
   tbInit(settings::syzygyPath);

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "board/settings.h"
+#include "book/book.h"
 #include "engine/log.h"
 #include "tb/probe.h"
 #include "tt/tt.h"
@@ -55,11 +56,24 @@ bool readInteger(const std::string& raw, long long* value) {
 
 // Change actions of the options that do more than store their value.
 
+// "<empty>", the listing's text for an empty string, sets no file.
+std::string fileNameFromValue(const std::string& value) { return value == "<empty>" ? std::string() : value; }
+
 void bookFileChanged(const std::string& value, std::string* variable) {
-  *variable = value;
+  *variable = fileNameFromValue(value);
   std::printf("info string Book file is %s\n", value.c_str());
   std::fflush(stdout);
+  openBook();
 }
+
+// Switching the book on opens the file when it is not open yet; switching
+// it off keeps the file open but unused.
+void ownBookChanged(int value, int* variable) {
+  *variable = value;
+  if (value && !bookIsOpen()) openBook();
+}
+
+void hashFileNameChanged(const std::string& value, std::string* variable) { *variable = fileNameFromValue(value); }
 
 // "SyzygyPath": re-reads the tablebase registry, then reports how many
 // men the tablebases can serve.
@@ -117,12 +131,12 @@ void registerEngineOptions() {
   engineOptions.clear();
   registerCheck("Ponder", &ponder, true);
   registerSpin("Hash", &hashMb, 128, 1, 65536, hashChanged);
-  registerCheck("OwnBook", &ownBook, true);
+  registerCheck("OwnBook", &ownBook, true, ownBookChanged);
   registerSpin("MultiPV", &multiPV, 1, 1, 218);
   registerString("Book File", &bookFile, "orvane.bin", bookFileChanged);
   registerString("Log File", &logFile, "", setLogFile);
   registerButton("Clear Hash", ttClear);
-  registerString("Hash File Name", &hashFileName, "");
+  registerString("Hash File Name", &hashFileName, "", hashFileNameChanged);
   registerButton("Save Hash to File", saveHash);
   registerButton("Load Hash from File", loadHash);
   registerCheck("UCI_Chess960", &chess960, false);
@@ -199,6 +213,10 @@ bool setOptionFromText(OptionRecord& r, const std::string& text, std::string* er
     else *r.intVariable = (int)number;
   }
   return true;
+}
+
+bool optionFeedsTables(const std::string& name) {
+  return name == "King Safety" || name == "Selectivity" || name == "Reduction";
 }
 
 std::string optionListingLine(const std::string& name, const OptionRecord& r) {

@@ -201,8 +201,8 @@ void positionCommand(const std::vector<Token>& tokens) {
 
 // "setoption name <name> value <value>": names are matched ignoring case;
 // the value is the rest of the line, inner blanks kept.  Only a changed
-// value is applied, and every applied change rebuilds the tables fed by the
-// options.
+// value is applied; a change of an option that feeds the tables rebuilds
+// them.
 void setoptionCommand(const std::string& line, const std::vector<Token>& tokens) {
   std::string name, value;
   bool inName = false;
@@ -238,7 +238,7 @@ void setoptionCommand(const std::string& line, const std::vector<Token>& tokens)
         registeredName.c_str(), error.c_str());
     return;
   }
-  initTables();
+  if (optionFeedsTables(registeredName)) initTables();
   // Pool rebuilds wait while a search runs; the driver catches up at the
   // next "go".
   bool idle = !searching.load(std::memory_order_relaxed);

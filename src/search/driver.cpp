@@ -14,6 +14,7 @@
 #include "board/movegen.h"
 #include "board/movetext.h"
 #include "board/settings.h"
+#include "book/book.h"
 #include "eval/evaluate.h"
 #include "search/flags.h"
 #include "search/picker.h"
@@ -203,6 +204,16 @@ void takeAnswer(const SearchThread& main, int depth, std::string& best, std::str
   ponder = moveToText(main.iterPV[depth][1]);
 }
 
+// The book's move for the root when the book is on and open, and only when
+// it is one of the root moves (so "searchmoves" restricts it too); else 0.
+Move askBook(const Position& root, const SearchThread& main) {
+  if (!settings::ownBook || !bookIsOpen()) return 0;
+  const Move m = probeBook(root);
+  for (int i = 0; m && main.rootMoves[i].move; i++)
+    if (main.rootMoves[i].move == m) return m;
+  return 0;
+}
+
 // A ponder or infinite search that ended by itself keeps handling commands
 // until "ponderhit" or "stop": only then may it answer.
 void waitForRelease() {
@@ -340,6 +351,15 @@ int search(Position& root, int depthLimit, const char* searchMovesText, double t
       std::fflush(stdout);
     }
     for (int i = 0; main.rootMoves[i].move; i++) main.rootMoves[i].nodes = 1;
+    // A book move is played at once, without a move to ponder on.
+    if (d == 1) {
+      const Move bookMove = askBook(root, main);
+      if (bookMove) {
+        bestMoveText = moveToText(bookMove);
+        main.iterScore[d] = 0;
+        break;
+      }
+    }
     main.iterScore[d] = -NoScore;
     main.iterPV[d][0] = 0;
 

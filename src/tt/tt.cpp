@@ -1,5 +1,6 @@
 #include "tt/tt.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -208,17 +209,48 @@ int ttHashfull() {
   return perMille > 1000 ? 1000 : (int)perMille;
 }
 
+namespace {
+
+// Why a file slot (plain key, then the data word) cannot be a table entry,
+// or null when it can: an empty slot is all zero; a used one sits in the
+// bucket of its key and holds a storable score, a bound the search writes
+// and a depth the search can reach.
+const char* slotFault(uint64_t key, uint64_t data, uint64_t bucketIndex) {
+  if (key == 0) return data == 0 ? nullptr : "an empty slot with data";
+  if ((key & tt.mask) != bucketIndex) return "a key outside its bucket";
+  const int score = dataScore(data);
+  if (score < -TTScoreLimit || score > TTScoreLimit) return "a score outside the mate range";
+  const int bound = dataFlags(data) & 15;
+  if (bound != BoundUpper && bound != BoundLower && bound != BoundExact && bound != (BoundExact | BoundTerminal))
+    return "an invalid bound";
+  const int depth = dataDepth(data);
+  if (depth < TTMinDepth || depth > TTMaxDepth) return "a depth out of range";
+  return nullptr;
+}
+
+// One "info string" line about the hash file, flushed at once.
+void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void report(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::fputs("info string ", stdout);
+  std::vprintf(format, args);
+  va_end(args);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+}  // namespace
+
 // The file holds each slot's plain key; in memory the check word is key ^ data.
 void saveHash() {
   const char* name = settings::hashFileName.c_str();
   FILE* file = std::fopen(name, "wb");
   if (!file) {
-    std::printf("info string failed to open %s\n", name);
-    std::fflush(stdout);
+    report("failed to open %s", name);
     return;
   }
-  std::printf("info string Saving Hash\n");
-  std::fflush(stdout);
+  report("Saving Hash");
   bool ok = true;
   TTBucket chunk[1024];
   for (uint64_t first = 0; ok && first < tt.bucketCount; first += 1024) {
@@ -232,51 +264,61 @@ void saveHash() {
       }
     ok = std::fwrite(chunk, sizeof(TTBucket), n, file) == n;
   }
+  // Buffered bytes reach the disk only at the close: its failure is a
+  // failed save too.
+  ok = std::fclose(file) == 0 && ok;
   if (ok)
-    std::printf("info string Hash Saved\n");
+    report("Hash Saved");
   else
-    std::printf("info string error writing file %s\n", name);
-  std::fflush(stdout);
-  std::fclose(file);
+    report("error writing file %s", name);
 }
 
+// The file is read and checked whole in a buffer of its own; the table is
+// replaced only by a file that is complete and plausible throughout, so a
+// damaged file can neither feed the search nonsense nor leave the table half
+// overwritten.
 void loadHash() {
   const char* name = settings::hashFileName.c_str();
   FILE* file = std::fopen(name, "rb");
   if (!file) {
-    std::printf("info string no such file %s\n", name);
-    std::fflush(stdout);
+    report("no such file %s", name);
     return;
   }
-  std::printf("info string Loading Hash from %s\n", name);
-  std::fflush(stdout);
-  std::fseek(file, 0, SEEK_END);
-  long size = std::ftell(file);
+  report("Loading Hash from %s", name);
+  long size = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
   std::rewind(file);
   if (size < 0 || (uint64_t)size != tt.byteSize) {
-    std::printf("info string File size does not match Hash size\n");
-    std::fflush(stdout);
+    report("File size does not match Hash size");
     std::fclose(file);
     return;
   }
-  bool ok = true;
-  TTBucket chunk[1024];
-  for (uint64_t first = 0; ok && first < tt.bucketCount; first += 1024) {
-    uint64_t n = tt.bucketCount - first < 1024 ? tt.bucketCount - first : 1024;
-    uint64_t got = std::fread(chunk, sizeof(TTBucket), n, file);
-    for (uint64_t b = 0; b < got; ++b)
-      for (int i = 0; i < 4; ++i) {
-        TTEntry& e = tt.buckets[first + b].slot[i];
-        uint64_t d = chunk[b].slot[i].data;
-        storeWord(e.data, d);
-        storeWord(e.check, chunk[b].slot[i].check ^ d);
-      }
-    ok = got == n;
+  TTBucket* image = static_cast<TTBucket*>(std::aligned_alloc(64, tt.byteSize));
+  if (!image) {
+    report("Not enough memory to check %s; table unchanged", name);
+    std::fclose(file);
+    return;
   }
-  if (ok)
-    std::printf("info string Hash Loaded\n");
-  else
-    std::printf("info string Error: could not read full file.\n");
-  std::fflush(stdout);
+  const bool complete = std::fread(image, sizeof(TTBucket), tt.bucketCount, file) == tt.bucketCount;
   std::fclose(file);
+  const char* fault = nullptr;
+  uint64_t faultBucket = 0;
+  for (uint64_t b = 0; complete && !fault && b < tt.bucketCount; ++b)
+    for (int i = 0; i < 4 && !fault; ++i)
+      if ((fault = slotFault(image[b].slot[i].check, image[b].slot[i].data, b))) faultBucket = b;
+  if (!complete) {
+    report("Error: could not read full file.");
+  } else if (fault) {
+    report("%s is not a hash file of this table (bucket %llu holds %s); table unchanged", name,
+           (unsigned long long)faultBucket, fault);
+  } else {
+    for (uint64_t b = 0; b < tt.bucketCount; ++b)
+      for (int i = 0; i < 4; ++i) {
+        TTEntry& e = tt.buckets[b].slot[i];
+        const uint64_t d = image[b].slot[i].data;
+        storeWord(e.data, d);
+        storeWord(e.check, image[b].slot[i].check ^ d);
+      }
+    report("Hash Loaded");
+  }
+  std::free(image);
 }

@@ -33,6 +33,10 @@ constexpr int BoundTerminal = 4;  // no legal move (stored as 7 with exact)
 
 // Stores accept only scores inside this range.
 constexpr int TTScoreLimit = 32500;
+// Depths (half plies) the search can store: the quiescence search stores 0
+// or -2, and no iteration with its extensions reaches the upper limit.
+constexpr int TTMinDepth = -2;
+constexpr int TTMaxDepth = 1024;
 
 struct TTEntry {
   uint64_t check;  // key ^ data; 0 (with data 0) = empty slot
@@ -96,7 +100,10 @@ inline int scoreFromTT(int score, int ply) {
 
 // Hash file: the raw table image, one 16-byte slot as key, score, move,
 // depth, flags, generation (little-endian).  Both print their own
-// "info string" reports and leave the table usable on failure.
+// "info string" reports.  Neither changes the generation or the count of
+// used slots; a load replaces the table only with a complete file whose
+// every slot could have been stored by the search, and otherwise leaves
+// the table as it was.
 void saveHash();
 void loadHash();
 
