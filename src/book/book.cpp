@@ -17,18 +17,9 @@
 namespace {
 
 constexpr int EntryBytes = 16;
-// Room for the moves of one position; a run with more entries (a damaged
-// book repeating moves) is still checked but its surplus entries are not
-// offered.
-constexpr int MaxCandidates = 256;
 
 FILE* bookHandle = nullptr;
 std::string bookName;  // the name the open file was opened under
-
-struct Candidate {
-  Move move;
-  int weight;
-};
 
 // One book progress line on standard output.
 void progress(const char* text) {
@@ -152,33 +143,15 @@ Move findLegal(const LegalMoves& legal, const std::string& text) {
   return 0;
 }
 
-// "Best Book Line": only the heaviest moves stay in the draw.  Returns the
-// new candidate count and their total weight.
-int keepHeaviest(Candidate* c, int n, int64_t& total) {
-  for (int i = 0; i < n; ++i)
-    for (int j = i + 1; j < n; ++j)
-      if (c[j].weight > c[i].weight) std::swap(c[i], c[j]);
+// Orders the moves by weight, heaviest first, and keeps only those of the
+// greatest weight; their count.
+int keepHeaviest(BookMove* moves, int count) {
+  for (int i = 0; i < count; ++i)
+    for (int j = i + 1; j < count; ++j)
+      if (moves[j].weight > moves[i].weight) std::swap(moves[i], moves[j]);
   int kept = 1;
-  while (kept < n && c[kept].weight == c[0].weight) ++kept;
-  total = (int64_t)c[0].weight * kept;
+  while (kept < count && moves[kept].weight == moves[0].weight) ++kept;
   return kept;
-}
-
-// Draws a candidate with probability weight / total: a uniform number below
-// total (masked random numbers, redrawn when too large), then the first
-// candidate whose running weight sum exceeds it.
-Move drawCandidate(const Candidate* c, int n, int64_t total) {
-  uint64_t mask = 0;
-  while (mask < (uint64_t)(total - 1)) mask = mask * 2 + 1;
-  int64_t r;
-  do r = (int64_t)((uint64_t)std::rand() & mask);
-  while (r >= total);
-  int64_t sum = 0;
-  for (int i = 0; i < n; ++i) {
-    sum += c[i].weight;
-    if (sum > r) return c[i].move;
-  }
-  return c[n - 1].move;
 }
 
 }  // namespace
@@ -212,7 +185,7 @@ void openBook() {
 
 bool bookIsOpen() { return bookHandle != nullptr; }
 
-Move probeBook(const Position& root) {
+int findBookMoves(const Position& root, BookMove* moves) {
   if (!bookHandle) return 0;
   const Key key = bookKey(root);
 
@@ -239,25 +212,41 @@ Move probeBook(const Position& root) {
   }
   std::fflush(stdout);
 
-  // Step 3. Collect the run's moves with their weights.  A move that is not
-  // legal here means the entry belongs to another position with the same
-  // key (or a damaged book): the whole run is then distrusted.
-  Candidate candidates[MaxCandidates];
+  // Step 3. Collect the run's moves with their weights; one move that is
+  // not legal here discards the whole run.
   int n = 0;
-  int64_t total = 0;
   for (int64_t i = first; i < count; ++i) {
     if (!readEntry(i, e, "fseek in collection")) return 0;
     if (e.key != key) break;
     if (e.weight == 0) continue;
     const Move m = findLegal(legal, bookMoveText(root, e.move));
     if (!m) return 0;
-    if (n == MaxCandidates) continue;
-    candidates[n++] = {m, e.weight};
-    total += e.weight;
+    if (n < MaxBookMoves) moves[n++] = {m, e.weight};
   }
-  if (total == 0) return 0;
+  return n;
+}
 
-  // Step 4. The choice.
-  if (settings::bestBookLine) n = keepHeaviest(candidates, n, total);
-  return drawCandidate(candidates, n, total);
+// A uniform number below the total weight (masked random numbers, redrawn
+// when too large) picks the first move whose running weight sum exceeds it.
+Move chooseBookMove(BookMove* moves, int count, bool heaviestOnly) {
+  if (heaviestOnly) count = keepHeaviest(moves, count);
+  int64_t total = 0;
+  for (int i = 0; i < count; ++i) total += moves[i].weight;
+  uint64_t mask = 0;
+  while (mask < (uint64_t)(total - 1)) mask = mask * 2 + 1;
+  int64_t r;
+  do r = (int64_t)((uint64_t)std::rand() & mask);
+  while (r >= total);
+  int64_t sum = 0;
+  for (int i = 0; i < count; ++i) {
+    sum += moves[i].weight;
+    if (sum > r) return moves[i].move;
+  }
+  return moves[count - 1].move;
+}
+
+Move probeBook(const Position& root) {
+  BookMove moves[MaxBookMoves];
+  const int count = findBookMoves(root, moves);
+  return count > 0 ? chooseBookMove(moves, count, settings::bestBookLine != 0) : 0;
 }

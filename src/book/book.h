@@ -36,9 +36,27 @@ Key bookKey(const Position& pos);
 void openBook();
 bool bookIsOpen();
 
-// A book move for root, or 0: no book, no entry for the position, all
-// weights 0, an entry that is not a legal move, or a file that cannot be
-// read.  Chooses at random (std::rand) in proportion to the weights, or
-// among the heaviest moves only when "Best Book Line" is on.  Prints the
-// book's progress lines.
+// A move of the book with its weight.
+struct BookMove {
+  Move move;
+  int weight;
+};
+// Room for the moves of one position; a run with more entries (a damaged
+// book repeating moves) is still checked, but its surplus is not offered.
+constexpr int MaxBookMoves = 256;
+
+// The book's moves for root in file order, those of weight 0 left out; the
+// count.  0 when there is no book, no entry for the position, or the file
+// cannot be read, and also when one entry is not a legal move (the run then
+// belongs to another position with the same key, or the book is damaged).
+// Prints the book's progress lines.
+int findBookMoves(const Position& root, BookMove* moves);
+
+// Chooses at random (std::rand) with probability weight / total weight;
+// with heaviestOnly only among the moves of the greatest weight.  Reorders
+// moves.  count > 0.
+Move chooseBookMove(BookMove* moves, int count, bool heaviestOnly);
+
+// A book move for root, or 0 when findBookMoves finds none; "Best Book
+// Line" restricts the choice to the heaviest moves.
 Move probeBook(const Position& root);

@@ -1,0 +1,235 @@
+// The opening book: Polyglot keys against the published values, the moves
+// and weights of a real book, the weighted choice, castling entries and
+// files that are empty, cut short, missing or not files at all.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "../board/board_test_util.h"
+#include "book/book.h"
+
+namespace {
+
+std::string sharedFile(const char* name) { return std::string(ORVANE_SHARED) + "/testdata/" + name; }
+bool exists(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
+
+// Lines "<FEN> ; key 0x... [; ...]" split at the semicolons.
+std::vector<std::vector<std::string>> readKeyFile(const std::string& path) {
+  std::vector<std::vector<std::string>> lines;
+  std::ifstream in(path);
+  for (std::string text; std::getline(in, text);) {
+    std::vector<std::string> fields;
+    std::stringstream ss(text);
+    for (std::string f; std::getline(ss, f, ';');) fields.push_back(f.substr(f.find_first_not_of(' ')));
+    if (fields.size() >= 2) lines.push_back(fields);
+  }
+  return lines;
+}
+Key keyField(const std::string& field) { return std::stoull(field.substr(4), nullptr, 16); }
+
+uint16_t polyglotMove(const char* from, const char* to) { return (uint16_t)(sq(from) << 6 | sq(to)); }
+
+// Writes a book of the given entries (sorted by key, as books are) plus
+// `tail` stray bytes.
+std::string writeBook(std::vector<BookEntry> entries, int tail = 0) {
+  static int serial = 0;
+  std::string path = ::testing::TempDir() + "orvane_book_" + std::to_string(getpid()) + "_" + std::to_string(serial++);
+  std::stable_sort(entries.begin(), entries.end(), [](const BookEntry& a, const BookEntry& b) { return a.key < b.key; });
+  std::ofstream out(path, std::ios::binary);
+  for (const BookEntry& e : entries) {
+    const uint64_t fields[3] = {e.key, e.move, e.weight};
+    const int widths[3] = {8, 2, 2};
+    for (int f = 0; f < 3; ++f)
+      for (int b = widths[f] - 1; b >= 0; --b) out.put((char)(fields[f] >> (8 * b)));
+    for (int b = 0; b < 4; ++b) out.put(0);
+  }
+  for (int b = 0; b < tail; ++b) out.put('x');
+  return path;
+}
+
+class Book : public ::testing::Test {
+ protected:
+  void SetUp() override { initBoardTables(); }
+  void TearDown() override {
+    settings::ownBook = 0;
+    openBook();  // closes it
+    settings::ownBook = 1;
+    settings::bookFile = "orvane.bin";
+    settings::bestBookLine = 0;
+  }
+  static void useBook(const std::string& path) {
+    settings::ownBook = 1;
+    settings::bookFile = path;
+    openBook();
+  }
+  // "move:weight ..." of the book's moves for pos.
+  static std::string bookMovesText(const Position& pos) {
+    BookMove moves[MaxBookMoves];
+    std::string text;
+    testing::internal::CaptureStdout();
+    const int n = findBookMoves(pos, moves);
+    testing::internal::GetCapturedStdout();
+    for (int i = 0; i < n; ++i) text += moveToText(moves[i].move) + ":" + std::to_string(moves[i].weight) + " ";
+    return text.empty() ? text : text.substr(0, text.size() - 1);
+  }
+};
+
+TEST_F(Book, KeysMatchEveryPublishedValue) {
+  const std::string files[2] = {sharedFile("polyglot-keys.txt"), sharedFile("polyglot-keys-extra.txt")};
+  if (!exists(files[0]) || !exists(files[1])) GTEST_SKIP() << "shared test data (../shared) not found";
+  int checked = 0;
+  for (const std::string& file : files)
+    for (const auto& fields : readKeyFile(file)) {
+      EXPECT_EQ(bookKey(fenPosition(fields[0])), keyField(fields[1])) << fields[0];
+      ++checked;
+    }
+  EXPECT_EQ(checked, 41);
+}
+
+// Every listed position, set up from its FEN and reached by playing its
+// line, has the listed key and finds the listed moves and weights in order.
+TEST_F(Book, RealBookGivesListedMovesAndWeights) {
+  const std::string book = sharedFile("book.bin"), expected = sharedFile("book-expected.txt");
+  if (!exists(book) || !exists(expected)) GTEST_SKIP() << "shared test data (../shared) not found";
+  Chess960Guard standard(0);
+  useBook(book);
+  for (const auto& fields : readKeyFile(expected)) {
+    Position played = fenPosition(StartFen);
+    std::stringstream line(fields[2].substr(5));
+    for (std::string move; line >> move;)
+      if (move != "startpos") played = play(played, move);
+    std::string want = fields[3].substr(6);
+    for (const char* castle : {"e1h1", "e8h8"})
+      if (size_t at = want.find(castle); at != std::string::npos) want[at + 2] = 'g';
+    for (const Position& pos : {fenPosition(fields[0]), played}) {
+      EXPECT_EQ(bookKey(pos), keyField(fields[1])) << fields[0];
+      EXPECT_EQ(bookMovesText(pos), want) << fields[0];
+    }
+  }
+}
+
+// Over many draws with a fixed seed each move comes up about as often as
+// its share of the total weight.
+TEST_F(Book, ChoiceFollowsTheWeights) {
+  const int weights[] = {12135, 11257, 3745, 3294, 243, 38, 35, 16, 16, 7, 5, 4, 2};
+  const int n = sizeof weights / sizeof weights[0];
+  BookMove moves[n];
+  double total = 0;
+  for (int i = 0; i < n; ++i) total += (moves[i] = {i + 1, weights[i]}).weight;
+  std::srand(20240601);
+  std::map<Move, int> drawn;
+  const int draws = 200000;
+  for (int i = 0; i < draws; ++i) drawn[chooseBookMove(moves, n, false)]++;
+  for (int i = 0; i < n; ++i) {
+    EXPECT_NEAR(drawn[i + 1] / (double)draws, weights[i] / total, 0.006) << "weight " << weights[i];
+    if (weights[i] >= 16) {
+      EXPECT_GT(drawn[i + 1], 0);
+    }
+  }
+  EXPECT_EQ(drawn.size(), (size_t)n);
+}
+
+TEST_F(Book, BestBookLineChoosesOnlyAmongTheHeaviest) {
+  std::srand(7);
+  std::map<Move, int> drawn;
+  for (int i = 0; i < 10000; ++i) {
+    BookMove moves[4] = {{1, 10}, {2, 30}, {3, 30}, {4, 5}};
+    drawn[chooseBookMove(moves, 4, true)]++;
+  }
+  EXPECT_EQ(drawn.size(), 2u);
+  EXPECT_NEAR(drawn[2] / 10000.0, 0.5, 0.05);
+  EXPECT_NEAR(drawn[3] / 10000.0, 0.5, 0.05);
+}
+
+// Books write castling as king takes rook on the standard squares: with the
+// king on e1/e8 that is the king's destination in standard chess, and in
+// Chess960 (where the engine writes king takes rook) the run is refused; a
+// Chess960 king elsewhere castles by the plain king-takes-rook text.
+TEST_F(Book, CastlingEntries) {
+  Chess960Guard mode(0);
+  const Position white = fenPosition("r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1");
+  const Position black = fenPosition("r3k2r/8/8/8/8/8/8/R3K2R b KQkq - 0 1");
+  useBook(writeBook({{bookKey(white), polyglotMove("e1", "h1"), 3, 0},
+                     {bookKey(white), polyglotMove("e1", "a1"), 1, 0},
+                     {bookKey(black), polyglotMove("e8", "a8"), 5, 0}}));
+  EXPECT_EQ(bookMovesText(white), "e1g1:3 e1c1:1");
+  EXPECT_EQ(bookMovesText(black), "e8c8:5");
+  BookMove moves[MaxBookMoves];
+  testing::internal::CaptureStdout();
+  const int found = findBookMoves(black, moves);
+  testing::internal::GetCapturedStdout();
+  ASSERT_EQ(found, 1);
+  EXPECT_EQ(moveKind(moves[0].move), KindCastle);
+  settings::chess960 = 1;
+  EXPECT_EQ(bookMovesText(fenPosition("r3k2r/8/8/8/8/8/8/R3K2R w KQkq - 0 1")), "");
+  const Position shifted = fenPosition("4k3/8/8/8/8/8/8/5K1R w H - 0 1");
+  useBook(writeBook({{bookKey(shifted), polyglotMove("f1", "h1"), 2, 0}}));
+  EXPECT_EQ(bookMovesText(shifted), "f1h1:2");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(moveKind(probeBook(shifted)), KindCastle);
+  testing::internal::GetCapturedStdout();
+}
+
+// Entries at the file's ends, zero weights, a move that is not legal, and
+// files that hold no book or stop being readable never yield a wrong move.
+TEST_F(Book, EdgeEntriesAndBadFiles) {
+  Chess960Guard mode(0);
+  const Position start = fenPosition(StartFen);
+  struct Probe {
+    Position pos;
+    const char* move;
+    uint16_t entry() const { return polyglotMove(move, move + 2); }
+  } a{start, "d2d4"}, b{play(start, "e2e4"), "e7e5"};
+  if (bookKey(a.pos) > bookKey(b.pos)) std::swap(a, b);  // a has the lower key
+  // Only the last entry matches; a key above all keys; a partial entry.
+  useBook(writeBook({{bookKey(a.pos) - 1, 0, 1, 0}, {bookKey(b.pos), b.entry(), 4, 0}}, 7));
+  EXPECT_EQ(bookMovesText(b.pos), std::string(b.move) + ":4");
+  EXPECT_EQ(bookMovesText(a.pos), "");
+  // Weight 0 is skipped; all weights 0 and an illegal entry give nothing.
+  useBook(writeBook({{bookKey(a.pos), a.entry(), 0, 0},
+                     {bookKey(a.pos), polyglotMove("g1", "f3"), 9, 0},
+                     {bookKey(a.pos), polyglotMove("g8", "f6"), 9, 0},
+                     {bookKey(b.pos), b.entry(), 0, 0}}));
+  EXPECT_EQ(bookMovesText(a.pos), "");
+  EXPECT_EQ(bookMovesText(b.pos), "");
+  // Empty, missing, a directory: no book move and nothing else happens.
+  for (const std::string& path : {writeBook({}), std::string("/nonexistent/orvane.bin"), ::testing::TempDir()}) {
+    useBook(path);
+    EXPECT_EQ(bookMovesText(start), "") << path;
+  }
+  // Cut short while open: what is left is still a book.
+  const std::string cut = writeBook({{bookKey(a.pos), a.entry(), 1, 0}, {bookKey(b.pos), b.entry(), 1, 0}});
+  useBook(cut);
+  ASSERT_EQ(truncate(cut.c_str(), 16), 0);
+  EXPECT_EQ(bookMovesText(b.pos), "");
+  EXPECT_EQ(bookMovesText(a.pos), std::string(a.move) + ":1");
+  // "OwnBook" off opens nothing.
+  settings::ownBook = 0;
+  openBook();
+  EXPECT_FALSE(bookIsOpen());
+}
+
+// A file that claims more bytes than it can deliver (a kernel attribute
+// file: 4096 bytes by its size, a few when read) fails in the middle of the
+// search for the key: one message and no book move.
+TEST_F(Book, UnreadableFileGivesOneMessage) {
+  const char* liar = "/sys/devices/system/cpu/online";
+  struct stat info;
+  if (stat(liar, &info) != 0 || info.st_size < 4096) GTEST_SKIP() << liar << " not available";
+  useBook(liar);
+  ASSERT_TRUE(bookIsOpen());
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(probeBook(fenPosition(StartFen)), 0);
+  const std::string said = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(said, "Checking book\nStill Checking book\ninfo string Error with fread of opening book " +
+                      std::string(liar) + " (unexpected end of file); no book move\n");
+}
+
+}  // namespace
