@@ -1,0 +1,154 @@
+// The hash file: a saved table comes back byte for byte, a file the search
+// could not have written never replaces the table, and a failed write is
+// reported as one.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <vector>
+
+#include "board/settings.h"
+#include "tt/tt.h"
+
+namespace {
+
+class HashFile : public ::testing::Test {
+ protected:
+  std::string name = ::testing::TempDir() + "orvane_hashfile_" + std::to_string(getpid());
+  void SetUp() override {
+    settings::analyseMode = 0;
+    ttAllocate(1);
+    settings::hashFileName = name;
+    // Entries of every kind the search stores, spread over the table.
+    std::mt19937_64 random(99);
+    const int bounds[4] = {BoundUpper, BoundLower, BoundExact, BoundExact | BoundTerminal};
+    for (int i = 0; i < 30000; ++i) {
+      if (i % 5000 == 0) ttNewSearch();
+      ttStore(random() | 1, (int)(random() % 40) - 2, (int)(random() % 64001) - 32000, bounds[random() % 4],
+              (Move)(random() & 0xFFFF), (int)(random() % 2));
+    }
+  }
+  void TearDown() override {
+    std::remove(name.c_str());
+    settings::hashFileName.clear();
+  }
+  static std::vector<char> tableBytes() {
+    const char* p = reinterpret_cast<const char*>(tt.buckets);
+    return std::vector<char>(p, p + tt.byteSize);
+  }
+  std::vector<char> fileBytes() const {
+    std::ifstream in(name, std::ios::binary);
+    return std::vector<char>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  }
+  void writeFile(const std::vector<char>& bytes) const {
+    std::ofstream(name, std::ios::binary).write(bytes.data(), (std::streamsize)bytes.size());
+  }
+  static std::string load() {
+    testing::internal::CaptureStdout();
+    loadHash();
+    return testing::internal::GetCapturedStdout();
+  }
+};
+
+TEST_F(HashFile, SaveClearLoadGivesBackTheSameTable) {
+  const std::vector<char> before = tableBytes();
+  testing::internal::CaptureStdout();
+  saveHash();
+  ttClear();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "info string Saving Hash\ninfo string Hash Saved\ninfo string Clearing Hash\n");
+  EXPECT_EQ(load(), "info string Loading Hash from " + name + "\ninfo string Hash Loaded\n");
+  EXPECT_TRUE(tableBytes() == before);
+  EXPECT_EQ(ttHashfull(), 0);  // loaded slots are not counted as filled
+}
+
+// A file in the documented layout, written without the engine: a terminal
+// entry, a quiescence depth, a mate score and a negative tag all load.
+TEST_F(HashFile, FilesInTheDocumentedLayoutLoad) {
+  std::vector<char> bytes(tt.byteSize, 0);
+  const Key key = 0x1234567800000000ull | 77;
+  char* slot = &bytes[(key & tt.mask) * 64 + 16];
+  const int16_t score = -32000, depth = -2;
+  const uint16_t move = makeMove16(12, 28);
+  std::memcpy(slot, &key, 8);
+  std::memcpy(slot + 8, &score, 2);
+  std::memcpy(slot + 10, &move, 2);
+  std::memcpy(slot + 12, &depth, 2);
+  slot[14] = (char)(7 | 0xF0);
+  slot[15] = 3;
+  writeFile(bytes);
+  EXPECT_EQ(load(), "info string Loading Hash from " + name + "\ninfo string Hash Loaded\n");
+  TTData d;
+  ASSERT_TRUE(ttProbe(key, d));
+  EXPECT_EQ(d.score, -32000);
+  EXPECT_EQ(d.move, move);
+  EXPECT_EQ(d.depth, -2);
+  EXPECT_EQ(d.bound, 7);
+  EXPECT_EQ(d.tag, -1);
+  EXPECT_EQ(d.generation, 3);
+}
+
+// One damaged slot, or a file of the wrong size, leaves the table exactly as
+// it was, with one line saying why.
+TEST_F(HashFile, DamagedFilesLeaveTheTableAsItWas) {
+  testing::internal::CaptureStdout();
+  saveHash();
+  testing::internal::GetCapturedStdout();
+  const std::vector<char> good = fileBytes();
+  ASSERT_EQ(good.size(), tt.byteSize);
+  ttNewSearch();
+  ttStore(0xFEEDull << 20, 8, 55, BoundExact, 0, 0);
+  const std::vector<char> before = tableBytes();
+  // The first filled and the first empty slot of the saved file.
+  auto slotKey = [&](size_t offset) {
+    uint64_t key;
+    std::memcpy(&key, &good[offset], 8);
+    return key;
+  };
+  size_t used = 0, empty = 0;
+  while (slotKey(used) == 0) used += 16;
+  while (slotKey(empty) != 0) empty += 16;
+
+  struct Damage {
+    size_t offset;
+    std::vector<char> bytes;
+    const char* reason;
+  };
+  const Damage damages[] = {
+      {used + 8, {(char)0xFF, 0x7F}, "a score outside the mate range"},
+      {used + 14, {0}, "an invalid bound"},
+      {used + 12, {0x00, 0x10}, "a depth out of range"},
+      {used, {(char)(good[used] ^ 1)}, "a key outside its bucket"},
+      {empty + 15, {5}, "an empty slot with data"},
+  };
+  for (const Damage& damage : damages) {
+    std::vector<char> bad = good;
+    std::memcpy(&bad[damage.offset], damage.bytes.data(), damage.bytes.size());
+    writeFile(bad);
+    const std::string said = load();
+    EXPECT_NE(said.find(damage.reason), std::string::npos) << said;
+    EXPECT_NE(said.find("table unchanged"), std::string::npos) << said;
+    EXPECT_TRUE(tableBytes() == before) << damage.reason;
+  }
+  for (size_t size : {tt.byteSize - 16, tt.byteSize + 1, (size_t)0}) {
+    writeFile(std::vector<char>(good.begin(), good.begin() + std::min(size, good.size())));
+    if (size > good.size()) std::ofstream(name, std::ios::binary | std::ios::app).put(0);
+    EXPECT_EQ(load(), "info string Loading Hash from " + name + "\ninfo string File size does not match Hash size\n");
+    EXPECT_TRUE(tableBytes() == before);
+  }
+}
+
+// Bytes that never reach the disk make a failed save, not "Hash Saved".
+TEST_F(HashFile, FailedWriteIsReported) {
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "/dev/full not available";
+  settings::hashFileName = "/dev/full";
+  testing::internal::CaptureStdout();
+  saveHash();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "info string Saving Hash\ninfo string error writing file /dev/full\n");
+}
+
+}  // namespace
