@@ -1,0 +1,155 @@
+// The opening book and the hash file through the engine process: a book
+// move is answered at once without a ponder move, files that are no books
+// never stop the engine, and the hash-file buttons keep the table.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine_process.h"
+
+namespace {
+
+const std::string SharedBook = std::string(ORVANE_SHARED) + "/testdata/book.bin";
+
+std::string tempPath(const std::string& what) {
+  return ::testing::TempDir() + "orvane_session_" + std::to_string(getpid()) + "_" + what;
+}
+
+// Starts the engine and sends the set-up lines; every line is answered
+// before the first search.
+struct Engine {
+  EngineProcess process;
+  explicit Engine(const std::vector<std::string>& setup) {
+    EXPECT_TRUE(process.sync(20000));
+    run(setup);
+  }
+  std::vector<std::string> run(const std::vector<std::string>& lines) {
+    for (const std::string& line : lines) process.send(line);
+    auto out = process.sync(20000);
+    EXPECT_TRUE(out.has_value()) << "no readyok";
+    return out.value_or(std::vector<std::string>{});
+  }
+  // The lines of one search, up to and including "bestmove".
+  std::vector<std::string> search(const std::string& go) {
+    process.send(go);
+    std::vector<std::string> lines;
+    while (auto line = process.readLine(60000)) {
+      lines.push_back(*line);
+      if (line->rfind("bestmove", 0) == 0) return lines;
+    }
+    ADD_FAILURE() << "no bestmove after " << go;
+    return lines;
+  }
+  // Node count of a search's final "info time" line.
+  long long nodes(const std::string& go) {
+    for (const std::string& line : search(go))
+      if (line.rfind("info time", 0) == 0) return std::stoll(line.substr(line.find(" nodes ") + 7));
+    return -1;
+  }
+};
+
+bool contains(const std::vector<std::string>& lines, const std::string& prefix) {
+  for (const std::string& line : lines)
+    if (line.rfind(prefix, 0) == 0) return true;
+  return false;
+}
+
+TEST(BookSession, BookMoveIsAnsweredAtOnceWithoutPonderMove) {
+  if (access(SharedBook.c_str(), R_OK) != 0) GTEST_SKIP() << "shared test data (../shared) not found";
+  Engine e({"setoption name Book File value " + SharedBook, "position startpos moves e2e4"});
+  const std::set<std::string> replies = {"c7c5", "e7e5", "e7e6", "c7c6", "d7d6", "g7g6", "g8f6",
+                                         "d7d5", "b8c6", "b7b6", "g7g5", "a7a6", "h7h6"};
+  std::vector<std::string> lines = e.search("go wtime 60000 btime 60000");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front().rfind("info depth 1 ", 0), 0u);
+  EXPECT_TRUE(contains(lines, "Found entry or entries"));
+  EXPECT_FALSE(contains(lines, "info depth 2"));
+  EXPECT_TRUE(replies.count(lines.back().substr(9))) << lines.back();
+  // A ponder search on a book position waits for "ponderhit" all the same.
+  e.run({"position startpos moves e2e4 c7c5"});
+  e.process.send("go ponder wtime 60000 btime 60000");
+  while (auto line = e.process.readLine(700)) ASSERT_NE(line->rfind("bestmove", 0), 0u) << *line;
+  lines = e.search("ponderhit");
+  const std::set<std::string> whiteReplies = {"g1f3", "b1c3", "c2c3", "f2f4", "g1e2", "d2d4",
+                                              "d2d3", "g2g3", "b2b4", "b2b3", "c2c4", "f1c4"};
+  EXPECT_TRUE(whiteReplies.count(lines.back().substr(9))) << lines.back();
+}
+
+TEST(BookSession, FilesThatAreNoBooksNeverStopTheEngine) {
+  const std::string empty = tempPath("empty.bin"), stub = tempPath("stub.bin"), junk = tempPath("junk.bin");
+  std::ofstream(empty).close();
+  std::ofstream(stub) << "1234567";
+  {
+    std::ofstream out(junk, std::ios::binary);
+    for (int i = 0; i < 1600; ++i) out.put((char)(i * 37 + 11));
+  }
+  Engine e({"position startpos"});
+  for (const std::string& book : {std::string("/nonexistent/book.bin"), ::testing::TempDir(), empty, stub, junk,
+                                  std::string("/sys/devices/system/cpu/online"), std::string("<empty>")}) {
+    EXPECT_EQ(e.run({"setoption name Book File value " + book}), std::vector<std::string>{"info string Book file is " + book});
+    const std::vector<std::string> lines = e.search("go depth 2");
+    EXPECT_TRUE(contains(lines, "info depth 2")) << book;
+    EXPECT_NE(lines.back(), "bestmove 0000") << book;
+  }
+  EXPECT_TRUE(e.run({}).empty());
+  for (const std::string& path : {empty, stub, junk}) std::remove(path.c_str());
+}
+
+TEST(BookSession, SwitchingOwnBookOnOpensTheBook) {
+  if (access(SharedBook.c_str(), R_OK) != 0) GTEST_SKIP() << "shared test data (../shared) not found";
+  Engine e({"setoption name OwnBook value false", "setoption name Book File value " + SharedBook, "position startpos"});
+  EXPECT_FALSE(contains(e.search("go depth 1"), "Checking book"));
+  e.run({"setoption name OwnBook value true"});
+  const std::vector<std::string> lines = e.search("go depth 3");
+  EXPECT_TRUE(contains(lines, "Found entry or entries"));
+  EXPECT_FALSE(contains(lines, "info depth 2"));
+  EXPECT_EQ(lines.back().find("ponder"), std::string::npos) << lines.back();
+}
+
+// Saving between two searches changes nothing the second search sees;
+// loading a damaged file neither; after a clear, loading the saved file
+// gives the next search the table back.
+TEST(HashSession, ButtonsKeepTheTable) {
+  const std::string saved = tempPath("saved.hash"), damaged = tempPath("damaged.hash");
+  const std::vector<std::string> setup = {"setoption name Hash value 1", "setoption name OwnBook value false",
+                                          "position startpos moves e2e4 e7e5 g1f3"};
+  const std::string go = "go depth 9";
+  Engine plain(setup);
+  const long long first = plain.nodes(go), second = plain.nodes(go);
+  EXPECT_LT(second, first);
+
+  Engine saving(setup);
+  EXPECT_EQ(saving.nodes(go), first);
+  EXPECT_EQ(saving.run({"setoption name Hash File Name value " + saved, "setoption name Save Hash to File"}),
+            (std::vector<std::string>{"info string Saving Hash", "info string Hash Saved"}));
+  EXPECT_EQ(saving.nodes(go), second);
+  saving.run({"setoption name Clear Hash", "setoption name Load Hash from File"});
+  EXPECT_LT(saving.nodes(go), first / 2);
+
+  {
+    std::ifstream in(saved, std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_EQ(bytes.size(), 1u << 20);
+    bytes[bytes.size() - 2] = 9;  // an impossible bound in the last slot
+    std::ofstream(damaged, std::ios::binary).write(bytes.data(), (std::streamsize)bytes.size());
+  }
+  Engine loading(setup);
+  EXPECT_EQ(loading.nodes(go), first);
+  const std::vector<std::string> said =
+      loading.run({"setoption name Hash File Name value " + damaged, "setoption name Load Hash from File"});
+  ASSERT_EQ(said.size(), 2u);
+  EXPECT_NE(said[1].find("table unchanged"), std::string::npos) << said[1];
+  EXPECT_EQ(loading.nodes(go), second);
+  EXPECT_EQ(loading.run({"setoption name Hash File Name value <empty>", "setoption name Save Hash to File"}),
+            std::vector<std::string>{"info string failed to open "});
+  std::remove(saved.c_str());
+  std::remove(damaged.c_str());
+}
+
+}  // namespace
