@@ -68,6 +68,7 @@ int main(int argc, char** argv) {
   commandQueueIsEmpty = queueIsEmpty;
   quitSequence = quitFromSearch;
   logMessage = logText;
+  logIsActive = logIsOpen;
 
   if (argc > 1 && std::strcmp(argv[1], "bench") == 0) {
     int status = runBenchmark(argc, argv);

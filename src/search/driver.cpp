@@ -314,11 +314,15 @@ int search(Position& root, int depthLimit, const char* searchMovesText, double t
   // more) the more material remains.
   root.psq = computePsq(root);
   root.phase = (int16_t)computePhase(root);
+  // The lazy evaluations below the root start from its own full evaluation,
+  // not from whatever position this record was last evaluated in.
+  root.lastPositional = 0;
   drawScore = root.phase * contempt / 48;
   tt.ttDirty = 1;
   logLine("fen: %s\n", positionToFen(root).c_str());
   logLine("lastmove: %s\n", moveToText((Move)(root.lastMove & 0xFFFF)).c_str());
-  logLine("eval: %d\n", evaluate(root, -33000, 33000));
+  // The root's evaluation is only worth its time when it is written down.
+  if (logIsActive()) logLine("eval: %d\n", evaluate(root, -33000, 33000));
   logLine("%s ply: %d\n", pondering.load(std::memory_order_relaxed) ? "ponder" : "search", (int)root.ply);
   logLine("target: %0.3f\n", targetTime);
   logLine("depth: %d\n", depthLimit);

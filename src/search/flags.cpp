@@ -12,9 +12,11 @@ void noCommand() {}
 bool alwaysEmpty() { return true; }
 void noQuit() {}
 void noLog(const char*) {}
+bool noLogOpen() { return false; }
 }  // namespace
 
 void (*commandPoller)() = noCommand;
 bool (*commandQueueIsEmpty)() = alwaysEmpty;
 void (*quitSequence)() = noQuit;
 void (*logMessage)(const char*) = noLog;
+bool (*logIsActive)() = noLogOpen;

@@ -28,3 +28,6 @@ extern void (*quitSequence)();
 // Writes one formatted message (with its own line feed) to the log when a
 // log file is open, else does nothing; set by the front end.
 extern void (*logMessage)(const char* message);
+// Whether a log file is open (messages that cost work to build are only
+// built then); set by the front end.
+extern bool (*logIsActive)();

@@ -129,6 +129,24 @@ TEST_F(Driver, ExtendedDeadlineSparesAFirstMoveThatIsNotWinning) {
   hardRatio = savedRatio;
 }
 
+TEST_F(Driver, SearchStartsWithoutAStalePositionalTerm) {
+  // The root was evaluated before (its score is in thread 0's cache) and
+  // its record still carries a positional term from some other position.
+  // The search starts from 0, and the cached root score never rewrites it.
+  static Position root;
+  root = Position{};
+  ASSERT_TRUE(setPosition(root, "r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 4 4"));
+  root.psq = computePsq(root);
+  root.phase = (int16_t)computePhase(root);
+  attachEvalCaches(root, threadCaches[0]);
+  evaluate(root, -35000, 35000);
+  root.lastPositional = 123456;
+  benchMode = 1;
+  search(root, 3, "", NoTimeLimit, NoTimeLimit);
+  benchMode = 0;
+  EXPECT_EQ(root.lastPositional, 0);
+}
+
 TEST_F(Driver, BenchModeIsSilentAndRepeatable) {
   static Position root;
   benchMode = 1;
