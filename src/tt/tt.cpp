@@ -30,7 +30,7 @@ void publishGeometry() {
 // zero already, so allocation resets only these.
 void resetCounters() {
   tt.generation = 0;
-  tt.usedSlots.store(0, std::memory_order_relaxed);
+  tt.usedSlots.reset();
   tt.ttDirty = 0;
 }
 
@@ -181,7 +181,7 @@ void ttStore(Key key, int depth, int score, int flags, Move move, int tag) {
     return;
   }
 
-  if (oldKey == 0) tt.usedSlots.fetch_add(1, std::memory_order_relaxed);
+  if (oldKey == 0) tt.usedSlots.add(key);
 
   // Within one search an at-least-as-deep entry is kept when it already
   // says more than the new bound.
@@ -205,7 +205,7 @@ void ttStore(Key key, int depth, int score, int flags, Move move, int tag) {
 // figure is capped at a full table.
 int ttHashfull() {
   if (tt.bucketCount == 0) return 0;
-  uint64_t perMille = tt.usedSlots.load(std::memory_order_relaxed) * 250 / tt.bucketCount;
+  uint64_t perMille = tt.usedSlots.load() * 250 / tt.bucketCount;
   return perMille > 1000 ? 1000 : (int)perMille;
 }
 

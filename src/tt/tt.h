@@ -47,11 +47,35 @@ struct alignas(64) TTBucket {
 };
 static_assert(sizeof(TTEntry) == 16 && sizeof(TTBucket) == 64, "a bucket is one cache line");
 
+// The count of filled slots, which every search thread adds to while the
+// table fills.  One shared word would bounce between the threads' caches at
+// almost every store (and share a line with the fields every probe reads),
+// so the count is split over cache-line sized shards chosen by key bits.
+class SlotCounter {
+ public:
+  static constexpr int Shards = 16;
+  void add(Key key) { shard[(key >> 40) & (Shards - 1)].n.fetch_add(1, std::memory_order_relaxed); }
+  uint64_t load() const {
+    uint64_t total = 0;
+    for (const Shard& s : shard) total += s.n.load(std::memory_order_relaxed);
+    return total;
+  }
+  void reset() {
+    for (Shard& s : shard) s.n.store(0, std::memory_order_relaxed);
+  }
+
+ private:
+  struct alignas(64) Shard {
+    std::atomic<uint64_t> n{0};
+  };
+  Shard shard[Shards];
+};
+
 struct TranspositionTable {
   uint64_t bucketCount = 0;          // a power of two
   uint64_t mask = 0;                 // bucketCount - 1
   uint32_t generation = 0;           // low 8 bits go into entries
-  std::atomic<uint64_t> usedSlots{0};  // empty slots filled since the last clear
+  SlotCounter usedSlots;             // empty slots filled since the last clear
   TTBucket* buckets = nullptr;
   uint64_t byteSize = 0;             // bucketCount * 64
   int allocatedMegabytes = -5;       // "Hash" value of the last resize
