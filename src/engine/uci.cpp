@@ -15,6 +15,7 @@
 #include "search/flags.h"
 #include "search/search.h"
 #include "search/threads.h"
+#include "tb/probe.h"
 
 double startTime = 0.0;
 
@@ -351,6 +352,14 @@ void displayCommand() {
   say("Fen: %s", positionToFen(pos).c_str());
   say("Side to move: %s", pos.sideToMove() == White ? "white" : "black");
   say("Key: %016llx", (unsigned long long)pos.key);
+  // Tablebase values when the loaded tables cover the position.
+  int success = 0;
+  if (maxMen == 0 || popcount(pos.occupied) > maxMen) return;
+  int wdl = probeWdl(pos, &success);
+  if (!success) return;
+  say("Tablebases WDL: %d", wdl);
+  int dtz = probeDtz(pos, &success);
+  if (success) say("Tablebases DTZ: %d", dtz);
 }
 
 // "eval": the evaluation terms of the current position.  The position is
