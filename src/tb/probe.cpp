@@ -234,6 +234,7 @@ int probeWdlTable(const Position& pos, int* success) {
   uint64_t index = positionIndex(*e, d, pos, o, squares);
   int v = index < d.tableSize ? decompressValue(d.codec, index) : -1;
   if (v < 0) {
+    tbReportDamage(*e, ".rtbw");
     *success = 0;
     return 0;
   }
@@ -298,7 +299,7 @@ int probeWdl(const Position& pos, int* success) {
 int probeDtzTable(const Position& pos, int wdl, int* success) {
   TbEntry* w = tbFindEntry(pos.tbKey);
   TbEntry* e = w ? tbFindDtz(*w) : nullptr;
-  if (!e || popcount(pos.occupied) != e->num) {
+  if (!e || e->ready.load(std::memory_order_relaxed) != 1 || popcount(pos.occupied) != e->num) {
     *success = 0;
     return 0;
   }
@@ -318,6 +319,7 @@ int probeDtzTable(const Position& pos, int wdl, int* success) {
     v = v < e->valueMapLen[file][map] ? e->valueMap[file][map][v] : -1;
   }
   if (v < 0) {
+    tbReportDamage(*e, ".rtbz");
     *success = 0;
     return 0;
   }

@@ -345,6 +345,13 @@ TbEntry* tbFindDtz(TbEntry& w) {
   return e;
 }
 
+void tbReportDamage(TbEntry& e, const char* suffix) {
+  std::lock_guard<std::mutex> lock(tbMutex);
+  if (e.ready.load(std::memory_order_relaxed) == 2) return;
+  e.ready.store(2, std::memory_order_release);
+  say("info string Corrupted table %s%s: damaged compressed data", e.name, suffix);
+}
+
 void tbInit(const std::string& path) {
   initIndexTables();
   tearDown();

@@ -51,6 +51,10 @@ bool tbLoadWdl(TbEntry& e);
 // when the DTZ file is missing or unusable.  Main thread only.
 TbEntry* tbFindDtz(TbEntry& w);
 
+// Marks a table whose compressed data turned out damaged during a probe as
+// unusable, and says so once.
+void tbReportDamage(TbEntry& e, const char* suffix);
+
 // Test hooks: registered entries, files mapped right now, and the names of
 // the cached DTZ tables, most recently used first.
 int tbEntryCount();

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -54,4 +55,33 @@ std::string captureOutput(Fn fn) {
   testing::internal::CaptureStdout();
   fn();
   return testing::internal::GetCapturedStdout();
+}
+
+// Legal positions with the material of a name such as "KPvKP" (white
+// first), pieces on pseudo-random squares of a fixed seed, white and black
+// to move in turn.
+inline std::vector<Position> randomPositions(const std::string& name, int count, unsigned seed = 1) {
+  initBoardTables();
+  std::mt19937 rng(seed);
+  std::vector<Position> out;
+  while ((int)out.size() < count) {
+    std::string board(64, '1');  // FEN order, a8 first
+    bool black = false;
+    for (char c : name) {
+      if (c == 'v') {
+        black = true;
+        continue;
+      }
+      int s;
+      do s = (int)(rng() % 64);
+      while (board[s] != '1' || ((c == 'P') && (s < 8 || s >= 56)));
+      board[s] = black ? (char)std::tolower(c) : c;
+    }
+    std::string fen;
+    for (int r = 0; r < 8; r++) fen += board.substr(8 * r, 8) + (r < 7 ? "/" : "");
+    fen += out.size() % 2 ? " b - - 0 1" : " w - - 0 1";
+    Position pos;
+    if (setPosition(pos, fen.c_str())) out.push_back(pos);
+  }
+  return out;
 }
