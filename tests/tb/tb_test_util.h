@@ -32,8 +32,14 @@ inline std::vector<ProbeLine> readProbeLines() {
   return lines;
 }
 
-inline std::string sharedTables() { return std::string(ORVANE_SHARED) + "/syzygy"; }
-inline std::string localTables() { return std::string(ORVANE_TEST_DATA) + "/syzygy"; }
+inline std::string sharedTables() {
+  std::string dir = ORVANE_SHARED;
+  return dir.append("/syzygy");
+}
+inline std::string localTables() {
+  std::string dir = ORVANE_TEST_DATA;
+  return dir.append("/syzygy");
+}
 
 // A fresh empty directory, removed with everything in it at the end of the scope.
 struct ScratchDir {
