@@ -1,6 +1,7 @@
 // Tablebases end to end: the engine process with "SyzygyPath" set answers
-// a won endgame with a winning move and the tablebase score, and probes
-// nothing when "Use Syzygy" is off.
+// a won endgame with a winning move and the tablebase score, obeys
+// "searchmoves" outside the tablebase choice, and probes nothing when "Use
+// Syzygy" is off or the move must be played at once.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -101,9 +102,14 @@ TEST_F(TablebaseSession, SearchmovesOutsideTheTablebaseChoiceAreStillObeyed) {
   EXPECT_EQ(scoreOf(info.back()).rfind("cp ", 0), 0u) << info.back();
 }
 
-TEST_F(TablebaseSession, UseSyzygyOffProbesNothing) {
-  engine.send("setoption name Use Syzygy value false");
+TEST_F(TablebaseSession, UseSyzygyOffOrAShortTargetProbesNothing) {
   engine.send("position fen " + std::string(KqkWhite));
+  // 0.1 seconds leave no time for the tables.
+  go("go movetime 100");
+  ASSERT_FALSE(info.empty());
+  for (const std::string& line : info) EXPECT_EQ(tbhitsOf(line), 0) << line;
+
+  engine.send("setoption name Use Syzygy value false");
   go("go depth 6");
   ASSERT_FALSE(info.empty());
   for (const std::string& line : info) {

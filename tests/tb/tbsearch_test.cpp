@@ -157,6 +157,11 @@ TEST_F(TbSearch, LostRootKeepsAllMovesUntilTheFiftyMoveHorizonNears) {
   EXPECT_LT(kept.size(), legalMoves(near).size());
   for (const TbRootMove& rm : filter(far)) EXPECT_GE(rm.score, kept.front().score);
   for (const TbRootMove& rm : kept) EXPECT_EQ(rm.score, kept.front().score);
+
+  // Far past the fifty-move rule the loss is a draw, never a win.
+  near.rule50 = 195;
+  filter(near, &r);
+  EXPECT_EQ(r.rootScore, 0);
 }
 
 TEST_F(TbSearch, FiftyMoveOptionDecidesCursedWinsAndBlessedLosses) {
