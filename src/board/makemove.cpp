@@ -45,7 +45,8 @@ inline void setCastleLost(Position& pos, int lost) {
 // rook; the XOR updates make every Chess960 overlap come out right (king
 // landing on the rook's square, rook landing on the king's, a piece that
 // does not move at all).
-bool makeCastling(Position& child, int c, Square f, Square t) {
+template <bool Hint>
+__attribute__((noinline)) bool makeCastling(Position& child, int c, Square f, Square t) {
   Square kt = (c == White ? 0 : 56) + (f < t ? 6 : 2);
   Square rt = (c == White ? 0 : 56) + (f < t ? 5 : 3);
   int kingRow = pieceRow(c, King), rookRow = pieceRow(c, Rook);
@@ -73,63 +74,33 @@ bool makeCastling(Position& child, int c, Square f, Square t) {
   }
   child.ply++;
   child.occupied = child.pieces[White][0] | child.pieces[Black][0];
-  prefetchTables(child);
+  if constexpr (Hint) prefetchTables(child);
   // The generator proved the king's path safe with the rook still in place;
   // in Chess960 the rook may have been shielding the king's destination, so
   // the king test always runs (it cannot fail for standard castling).
   return !kingAttacked(child, c);
 }
 
-}  // namespace
+// The move itself after the common start of makeMoveWith.  Instantiated
+// twice: for ordinary moves and captures (Special false, the hot case, with
+// the kind tests compiled away) and for promotions, en passant and double
+// pushes.  The updates read the parent and keep the keys, the score sum and
+// the colour sets in locals, writing each child field once: read-modify-write
+// on the freshly copied child would make every update wait for the block
+// copy's stores.
+template <bool Hint, bool Special>
+inline __attribute__((always_inline)) bool playMove(const Position& parent, Position& child, Move move, Key key,
+                                                    int rule50) {
+  const int c = parent.ply & 1, e = c ^ 1;
+  const Square f = moveFrom(move), t = moveTo(move);
+  const int kind = Special ? moveKind(move) : KindNormal;
 
-// The updates read the parent and keep the keys, the score sum and the
-// colour sets in locals, writing each child field once: read-modify-write on
-// the freshly copied child would make every update wait for the block copy's
-// stores.
-bool makeMove(const Position& parent, Position& child, Move move) {
-  copyPosition(child, parent);
-  move &= 0xFFFF;
-  child.previous = &parent;
-  child.capturedType = 0;
-  child.movedType = 0;
-  child.lastMove = move;
-  child.staticEval = 999999;
-
-  ThreadSignals& signals = threadSignals[parent.threadIndex];
-  if (!signals.stop.load(std::memory_order_relaxed))
-    signals.nodes.store(signals.nodes.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-
-  Key key = parent.key ^ zobrist[0][0] ^ zobrist[0][1];
-  if (parent.enPassant) {
-    key ^= zobrist[8][lsb(parent.enPassant)];
-    child.enPassant = 0;
-  }
-  int rule50 = parent.rule50 + 1;
-
-  if (move == 0) {
-    child.key = key;
-    child.rule50 = (int16_t)rule50;
-    child.inCheck = 0;
-    child.ply = parent.ply + 1;
-    prefetchTables(child);
-    return true;
-  }
-
-  int c = parent.ply & 1, e = c ^ 1;
-  Square f = moveFrom(move), t = moveTo(move);
-  int kind = moveKind(move);
-  if (kind == KindCastle) {
-    child.key = key;
-    child.rule50 = (int16_t)rule50;
-    return makeCastling(child, c, f, t);
-  }
-
-  uint8_t code = parent.board[f];
-  int m = code & 7, row = pieceRow(c, m);
+  const uint8_t code = parent.board[f];
+  const int m = code & 7, row = pieceRow(c, m);
   child.movedType = (int16_t)m;
 
   // Move the piece as an ordinary move.
-  Bitboard fromTo = squareBB[f] | squareBB[t];
+  const Bitboard fromTo = squareBB[f] | squareBB[t];
   Bitboard own = parent.pieces[c][0] ^ fromTo, enemy = parent.pieces[e][0];
   child.pieces[c][m] = parent.pieces[c][m] ^ fromTo;
   child.board[t] = code;
@@ -137,50 +108,52 @@ bool makeMove(const Position& parent, Position& child, Move move) {
   key ^= zobrist[row][f] ^ zobrist[row][t];
   Key pawnKey = parent.pawnKey ^ pawnZobrist[row][f] ^ pawnZobrist[row][t];
   ScorePair psq = subPair(addPair(parent.psq, pieceSquare[row][t]), pieceSquare[row][f]);
-  int lost = parent.castleLost | castling.castleSquareMask[t] | castling.castleSquareMask[f];
+  const int lost = parent.castleLost | castling.castleSquareMask[t] | castling.castleSquareMask[f];
   if (lost != parent.castleLost) {
     key ^= zobristCastle[parent.castleLost] ^ zobristCastle[lost];
     child.castleLost = (uint8_t)lost;
   }
 
-  if (kind >= KindPromoQueen) {
-    static constexpr int promoted[8] = {0, 0, 0, 0, Queen, Knight, Rook, Bishop};
-    int p = promoted[kind], pawnRow = pieceRow(c, Pawn), newRow = pieceRow(c, p);
-    rule50 = 0;
-    child.pieces[c][Pawn] ^= squareBB[t];
-    pawnKey ^= pawnZobrist[pawnRow][t];
-    key ^= zobrist[pawnRow][t] ^ zobrist[newRow][t];
-    psq = addPair(subPair(psq, pieceSquare[pawnRow][t]), pieceSquare[newRow][t]);
-    child.materialKey += materialValue[c][p][squareColour[t]] - materialValue[c][Pawn][squareColour[t]];
-    child.tbKey += materialValue[c][p][0] - materialValue[c][Pawn][0];
-    child.pieces[c][p] ^= squareBB[t];
-    child.board[t] = (uint8_t)pieceCode(c, p);
-    child.phase += phaseValue[p];
-  } else if (kind == KindEnPassant) {
-    Square s = (f & 56) | (t & 7);
-    int enemyPawn = pieceRow(e, Pawn);
-    rule50 = 0;
-    pawnKey ^= pawnZobrist[enemyPawn][s];
-    key ^= zobrist[enemyPawn][s];
-    child.board[s] = 0;
-    child.pieces[e][Pawn] = parent.pieces[e][Pawn] ^ squareBB[s];
-    enemy ^= squareBB[s];
-    child.pieceCount--;
-    child.materialKey -= materialValue[e][Pawn][squareColour[s]];
-    child.tbKey -= materialValue[e][Pawn][0];
-    psq = subPair(psq, pieceSquare[enemyPawn][s]);
-  } else if (kind == KindDouble) {
-    rule50 = 0;
-    if (besideBB(squareBB[t]) & parent.pieces[e][Pawn]) {
-      Square ep = (f + t) / 2;
-      child.enPassant = squareBB[ep];
-      key ^= zobrist[8][ep];
+  if constexpr (Special) {
+    if (kind >= KindPromoQueen) {
+      static constexpr int promoted[8] = {0, 0, 0, 0, Queen, Knight, Rook, Bishop};
+      const int p = promoted[kind], pawnRow = pieceRow(c, Pawn), newRow = pieceRow(c, p);
+      rule50 = 0;
+      child.pieces[c][Pawn] ^= squareBB[t];
+      pawnKey ^= pawnZobrist[pawnRow][t];
+      key ^= zobrist[pawnRow][t] ^ zobrist[newRow][t];
+      psq = addPair(subPair(psq, pieceSquare[pawnRow][t]), pieceSquare[newRow][t]);
+      child.materialKey += materialValue[c][p][squareColour[t]] - materialValue[c][Pawn][squareColour[t]];
+      child.tbKey += materialValue[c][p][0] - materialValue[c][Pawn][0];
+      child.pieces[c][p] ^= squareBB[t];
+      child.board[t] = (uint8_t)pieceCode(c, p);
+      child.phase += phaseValue[p];
+    } else if (kind == KindEnPassant) {
+      const Square s = (f & 56) | (t & 7);
+      const int enemyPawn = pieceRow(e, Pawn);
+      rule50 = 0;
+      pawnKey ^= pawnZobrist[enemyPawn][s];
+      key ^= zobrist[enemyPawn][s];
+      child.board[s] = 0;
+      child.pieces[e][Pawn] = parent.pieces[e][Pawn] ^ squareBB[s];
+      enemy ^= squareBB[s];
+      child.pieceCount--;
+      child.materialKey -= materialValue[e][Pawn][squareColour[s]];
+      child.tbKey -= materialValue[e][Pawn][0];
+      psq = subPair(psq, pieceSquare[enemyPawn][s]);
+    } else if (kind == KindDouble) {
+      rule50 = 0;
+      if (besideBB(squareBB[t]) & parent.pieces[e][Pawn]) {
+        const Square ep = (f + t) / 2;
+        child.enPassant = squareBB[ep];
+        key ^= zobrist[8][ep];
+      }
     }
   }
 
   // Capture: the captured piece is read from the parent's board.
-  if (uint8_t captured = parent.board[t]; captured && kind != KindEnPassant) {
-    int x = captured & 7, xrow = pieceRow(e, x);
+  if (const uint8_t captured = parent.board[t]; captured && kind != KindEnPassant) {
+    const int x = captured & 7, xrow = pieceRow(e, x);
     pawnKey ^= pawnZobrist[xrow][t];
     key ^= zobrist[xrow][t];
     child.pieceCount--;
@@ -203,6 +176,58 @@ bool makeMove(const Position& parent, Position& child, Move move) {
   child.psq = psq;
   child.rule50 = (int16_t)rule50;
   child.ply = parent.ply + 1;
-  prefetchTables(child);
+  if constexpr (Hint) prefetchTables(child);
   return !kingAttacked(child, c);
+}
+
+template <bool Hint>
+__attribute__((noinline)) bool playSpecialMove(const Position& parent, Position& child, Move move, Key key, int rule50) {
+  return playMove<Hint, true>(parent, child, move, key, rule50);
+}
+
+// Copy-make; Hint says whether to prefetch the child's table entries.
+template <bool Hint>
+inline __attribute__((always_inline)) bool makeMoveWith(const Position& parent, Position& child, Move move) {
+  copyPosition(child, parent);
+  move &= 0xFFFF;
+  child.previous = &parent;
+  child.capturedType = 0;
+  child.movedType = 0;
+  child.lastMove = move;
+  child.staticEval = 999999;
+
+  ThreadSignals& signals = threadSignals[parent.threadIndex];
+  if (!signals.stop.load(std::memory_order_relaxed))
+    signals.nodes.store(signals.nodes.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+
+  Key key = parent.key ^ zobrist[0][0] ^ zobrist[0][1];
+  if (parent.enPassant) {
+    key ^= zobrist[8][lsb(parent.enPassant)];
+    child.enPassant = 0;
+  }
+  const int rule50 = parent.rule50 + 1;
+
+  if (move == 0) {
+    child.key = key;
+    child.rule50 = (int16_t)rule50;
+    child.inCheck = 0;
+    child.ply = parent.ply + 1;
+    if constexpr (Hint) prefetchTables(child);
+    return true;
+  }
+
+  const int kind = moveKind(move);
+  if (kind == KindNormal) return playMove<Hint, false>(parent, child, move, key, rule50);
+  if (kind != KindCastle) return playSpecialMove<Hint>(parent, child, move, key, rule50);
+  child.key = key;
+  child.rule50 = (int16_t)rule50;
+  return makeCastling<Hint>(child, parent.ply & 1, moveFrom(move), moveTo(move));
+}
+
+}  // namespace
+
+bool makeMove(const Position& parent, Position& child, Move move) { return makeMoveWith<true>(parent, child, move); }
+
+bool makeMoveNoPrefetch(const Position& parent, Position& child, Move move) {
+  return makeMoveWith<false>(parent, child, move);
 }

@@ -315,7 +315,7 @@ uint64_t perft(const Position& pos, int depth) {
   uint64_t total = 0;
   Position child;
   for (int i = 0; i < n; i++) {
-    if (!makeMove(pos, child, entryMove(list[i]))) continue;
+    if (!makeMoveNoPrefetch(pos, child, entryMove(list[i]))) continue;
     if (depth <= 1) {
       total++;
     } else {

@@ -113,6 +113,10 @@ bool setPosition(Position& pos, const char* fen, std::string* error = nullptr);
 // Returns false when the mover's king is left attacked.  The move must be
 // pseudo-legal in parent.  child.inCheck is left for the caller to set.
 bool makeMove(const Position& parent, Position& child, Move move);
+// The same without prefetching the child's table entries, for walks that
+// never read the tables (perft): the hints would only fill the memory
+// system with requests nobody waits for.
+bool makeMoveNoPrefetch(const Position& parent, Position& child, Move move);
 
 // Squares attacked by colour c (kings included in the blockers).
 Bitboard attacksBy(const Position& pos, int c);
