@@ -131,25 +131,28 @@ TEST(Evaluate, MaterialBalance) {
   EXPECT_DOUBLE_EQ(m.scale, 0.6 * 0.8);  // white ahead with 3 pawns
   Position ocbRooks = fromFen("r3k3/pp2b3/8/8/8/8/PPP5/R3KB2 w - - 0 1", tc.caches);
   m = computeMaterial(ocbRooks);
-  EXPECT_DOUBLE_EQ(m.scale, materialScaleBase[phaseWeight[22]] * 0.95 * 0.8);
+  // Phase 22 weighs 26: base 0.95 + 26 x 0.2 / 96 = 1.0041667, x 0.95 x 0.8.
+  EXPECT_NEAR(m.scale, 0.7631666667, 1e-9);
   // Pure pawn ending: 1.3, then the few-pawns factor of the side ahead.
   Position pawns = fromFen("4k3/pp6/8/8/8/8/PPP5/4K3 w - - 0 1", tc.caches);
   m = computeMaterial(pawns);
   EXPECT_DOUBLE_EQ(m.scale, 1.3 * 0.8);
-  // Pawnless: a minor piece ahead scales by 0.2, equal material by 0.1.
+  // Pawnless: a minor piece ahead (8 against 5 eighths of the piece count)
+  // scales by 0.2, equal material (6 against 5) by 0.1.  Phase 19 weighs
+  // 23 (base 0.9979167), phase 13 weighs 15 (base 0.98125).
   Position pawnless = fromFen("4k3/8/8/3r4/8/8/8/2R1KB2 w - - 0 1", tc.caches);
   m = computeMaterial(pawnless);
-  EXPECT_NEAR(m.scale, materialScaleBase[phaseWeight[19]] * 0.2, 1e-12);
+  EXPECT_NEAR(m.scale, 0.1995833333, 1e-9);
   Position even = fromFen("4k3/8/8/3r4/8/8/8/2N1KB2 w - - 0 1", tc.caches);
   m = computeMaterial(even);
-  EXPECT_NEAR(m.scale, materialScaleBase[phaseWeight[13]] * 0.1, 1e-12);
+  EXPECT_NEAR(m.scale, 0.098125, 1e-12);
 
-  // An extra queen: the plain piece values.
+  // An extra queen: (9550 - 155 - 15, 10150 - 105 - 15) = (9380, 10030)
+  // with a rook beside it and 8 pawns; phase 74 weighs 76:
+  // 9380 x 76 + 10030 x 20 = 913480, x (0.95 + 76 x 0.2 / 96) = 1012440.3.
   Position queenUp = fromFen("rnb1kbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1", tc.caches);
   m = computeMaterial(queenUp);
-  int w = phaseWeight[74];
-  int mg = 9550 - 155 + 3 * -5, eg = 10150 - 105 + 3 * -5;
-  EXPECT_EQ(m.value, (int)((int64_t)(mg * w + eg * (96 - w)) * materialScaleBase[w]));
+  EXPECT_EQ(m.value, 1012440);
 }
 
 TEST(Evaluate, CachesGiveTheSameAnswer) {

@@ -80,14 +80,25 @@ TEST(KingSafety, UnitsAreClampedAtBothEnds) {
 }
 
 TEST(KingSafety, CrowdedBoardStaysInTable) {
-  // Artificial: dozens of attackers around the black king.
+  // Artificial: dozens of attackers around the black king on d5.  Units:
+  // 3 (no shelter to subtract), 14 knights touching the king's squares
+  // (+3 each, none of their check squares is free), Bc5 and Be5 (+1 each),
+  // Rc3 and Re3 (+1 each), Rd3 (+1, and +2 on the king's file), no queen
+  // reaching a free check square, all eight squares around the king
+  // undefended (+2 each): 3 + 42 + 2 + 5 + 16 = 68; KA[68] with the default
+  // option is trunc(1213 x 65 / 10) = 7884 in the middle game.
   Position pos = rawPosition("QQQQQQQQ/QNNNNNQQ/QNB1BNQQ/QNBkBNQQ/QNNNNNQQ/RRRRRRRR/BBBBBBBB/NNNNNNNK");
   PawnEntry e;
   computePawnEntry(pos, e);
   EvalScratch s;
-  positionalTerms(pos, e, s);
-  EXPECT_GE(kingAttackUnits(pos, e, s, White), 0);
-  EXPECT_LE(mgOf(KA[KingAttackSize - 1]), 29520);
+  clearScratch(pos, s);
+  pieceTerms(pos, e, s);
+  EXPECT_EQ(s.kingUnits[White], 49);
+  EXPECT_EQ(kingAttackUnits(pos, e, s, White), 68);
+  s.score[White] = s.score[Black] = 0;
+  kingSafety(pos, e, s);
+  EXPECT_EQ(mgOf(s.score[White]), 7884);
+  EXPECT_EQ(egOf(s.score[White]), 0);
 }
 
 TEST(KingSafety, OptionScalesTheTable) {

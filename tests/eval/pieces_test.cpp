@@ -151,10 +151,10 @@ TEST(PieceTerms, CrowdedArtificialPositionsStayInTables) {
   // knights only: the last entry (17 x (30,37)); 24 white pawns without a
   // defender: the last entry (15 x (-15,-30)).
   expectPair(s.score[White], 2 * 1900 + 510 - 225, 2 * 2090 + 629 - 450, "clamped threats");
-  EvalScratch full;
-  positionalTerms(knights, e, full);
 
+  // Every term, clamped or not, must still come out colour-symmetric.
   const char* crowded[] = {
+      "k7/nnnnnnnn/PPPPPPPP/nnnnnnnn/PPPPPPPP/nnnnnnnn/PPPPPPPP/K7",
       "QQQQQQQQ/QQQQQQQQ/QQQQQQQQ/QQQ1k1QQ/QQQQQQQQ/QQQQQQQQ/QQQQQQQQ/QQQQQQQK",
       "k7/8/8/8/8/8/8/RRRRRRRK",
       "kqqqqqqq/qqqqqqqq/8/8/8/8/BBBBBBBB/NNNNNNNK",
@@ -162,12 +162,13 @@ TEST(PieceTerms, CrowdedArtificialPositionsStayInTables) {
       "nnnnknnn/bbbbbbbb/8/8/8/8/BBBBBBBB/NNNNKNNN",
   };
   for (const char* placement : crowded) {
-    Position pos = rawPosition(placement);
-    PawnEntry pe;
+    const std::string mirrored = mirrorFen(placement);
+    Position pos = rawPosition(placement), mir = rawPosition(mirrored.substr(0, mirrored.find(' ')));
+    PawnEntry pe, me;
     computePawnEntry(pos, pe);
-    EvalScratch scratch;
-    positionalTerms(pos, pe, scratch);
-    EXPECT_EQ(pe.key, pos.pawnKey);
+    computePawnEntry(mir, me);
+    EvalScratch scratch, mirScratch;
+    EXPECT_EQ(positionalTerms(pos, pe, scratch), subPair(0, positionalTerms(mir, me, mirScratch))) << placement;
   }
 }
 
