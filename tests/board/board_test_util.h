@@ -68,9 +68,12 @@ struct PerftLine {
   std::vector<std::pair<int, uint64_t>> counts;  // (depth, leaves)
 };
 
+// Fails the calling test when the file is missing or holds no position, so
+// that no loop over it can pass by running zero times.
 inline std::vector<PerftLine> readPerftFile(const std::string& name) {
   std::vector<PerftLine> lines;
   std::ifstream in(std::string(ORVANE_TEST_DATA) + "/" + name);
+  EXPECT_TRUE(in.is_open()) << "cannot read " << ORVANE_TEST_DATA << "/" << name;
   std::string text;
   while (std::getline(in, text)) {
     if (text.empty()) continue;
@@ -86,6 +89,7 @@ inline std::vector<PerftLine> readPerftFile(const std::string& name) {
     }
     lines.push_back(line);
   }
+  EXPECT_GT(lines.size(), 10u) << "too few positions in " << name;
   return lines;
 }
 

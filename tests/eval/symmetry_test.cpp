@@ -14,9 +14,11 @@ std::vector<std::string> perftFens() {
   std::vector<std::string> fens;
   std::string path = std::string(ORVANE_TEST_DATA) + "/perft.epd";
   std::ifstream in(path);
+  EXPECT_TRUE(in.is_open()) << "cannot read " << path;
   std::string line;
   while (std::getline(in, line))
     if (!line.empty()) fens.push_back(line.substr(0, line.find(" ;")));
+  EXPECT_GT(fens.size(), 10u) << "too few positions in " << path;
   return fens;
 }
 
