@@ -88,31 +88,23 @@ std::string kpkFen(Square wk, Square pawn, Square bk, bool whiteToMove) {
 
 TEST(Kpk, AgreesWithTablebaseSamples) {
   TestCaches tc;
-  // The shared data sit beside the checkout (or beside the worktree folder).
-  std::ifstream in(std::string(ORVANE_SHARED) + "/testdata/syzygy-probes.txt");
-  std::string source = ORVANE_SHARED;
-  source = source.substr(0, source.rfind("/.."));
-  if (!in) in.open(source + "/../../shared/testdata/syzygy-probes.txt");
-  if (!in) GTEST_SKIP() << "no tablebase samples";
+  const std::string path = std::string(ORVANE_TEST_DATA) + "/kpk-samples.txt";
+  std::ifstream in(path);
+  ASSERT_TRUE(in) << "cannot read " << path;
   std::string line;
   int checked = 0;
   while (std::getline(in, line)) {
-    std::string fen = line.substr(0, line.find(" ;"));
-    std::string pieces = fen.substr(0, fen.find(' '));
-    int letters = 0, pawns = 0;
-    for (char c : pieces) {
-      if (std::isalpha((unsigned char)c)) letters++;
-      if (c == 'P' || c == 'p') pawns++;
-    }
-    if (letters != 3 || pawns != 1) continue;
-    int wdl = std::stoi(line.substr(line.find("wdl ") + 4));
+    if (line.empty() || line[0] == '#') continue;
+    const std::string fen = line.substr(0, line.find(" ;"));
+    const int wdl = std::stoi(line.substr(line.find("wdl ") + 4));
     Position pos = fromFen(fen, tc.caches);
+    ASSERT_TRUE(isKpk(pos)) << fen;
     int pc = pos.pieces[White][Pawn] ? White : Black;
     bool pawnSideWins = pos.sideToMove() == pc ? wdl == 2 : wdl == -2;
     EXPECT_EQ(tableSaysWin(pos), pawnSideWins) << fen;
     checked++;
   }
-  EXPECT_GT(checked, 10);
+  EXPECT_EQ(checked, 22);
 }
 
 TEST(Kpk, KnownPositions) {
