@@ -5,6 +5,7 @@
 // tables, so a wrong shift, mask or side in either one shows up here.
 #include <algorithm>
 #include <cstdlib>
+#include <vector>
 
 #include "eval/king.h"
 #include "eval/pawns.h"
@@ -85,8 +86,15 @@ struct Board {
   }
 };
 
+// What the reference's pawn layer finds for one side beside its score: the
+// shelter units the enemy's king attack subtracts, and the passed pawns.
+struct PawnFacts {
+  int shelter = 0;
+  std::vector<Square> passers;
+};
+
 // First pawn layer of side c; king proximity to passers goes to prox[side].
-Sum pawnSide(const Board& b, int c, int prox[2]) {
+Sum pawnSide(const Board& b, int c, int prox[2], PawnFacts& facts) {
   const int e = other(c);
   Sum sum;
   Square kings[2] = {b.pos.kingSquare(White), b.pos.kingSquare(Black)};
@@ -135,6 +143,7 @@ Sum pawnSide(const Board& b, int c, int prox[2]) {
       for (int q = r; q >= 0 && q < 8; q += forward(c)) safe &= !b.attackedByPawn(e, f, q);
       if (safe) {
         passers++;
+        facts.passers.push_back(makeSquare(f, r));
         if (defended || beside) sum.add(CP[rel]);
         Square stop = makeSquare(f, r + forward(c));
         for (int x = 0; x < 2; x++) prox[x] += egOf(passedKingDistance[kingDistance(kings[x], stop)]);
@@ -181,6 +190,7 @@ Sum pawnSide(const Board& b, int c, int prox[2]) {
     if (!any) cover += 16;
   }
   sum.add(cover, 0);
+  facts.shelter = cover / 220;
   if (relRank(c, rankOf(k)) == 0) {
     bool walled = true;
     for (int g = fileOf(k) - 1; g <= fileOf(k) + 1; g++)
@@ -192,7 +202,7 @@ Sum pawnSide(const Board& b, int c, int prox[2]) {
 
 // Piece, king-safety and threat terms of side c (what pieceTerms, kingSafety
 // and threatTerms add to c's sum).
-Sum pieceSide(const Board& b, const PawnEntry& entry, int c) {
+Sum pieceSide(const Board& b, const PawnFacts& enemyPawns, int c) {
   const Position& pos = b.pos;
   const int e = other(c);
   const Square ok = pos.kingSquare(c), ek = pos.kingSquare(e);
@@ -373,20 +383,20 @@ Sum pieceSide(const Board& b, const PawnEntry& entry, int c) {
     }
     if (kingDistance(s, ek) == 1 && b.attackedByAny(c, s, true) && !b.attackedByAny(e, s, false)) units += 2;
   }
-  units += 3 - entry.shelter[e] - (queen ? 0 : 3) + std::min(queenChecks, 25);
+  units += 3 - enemyPawns.shelter - (queen ? 0 : 3) + std::min(queenChecks, 25);
   sum.add(KA[std::clamp(units, 0, 255)]);
   return sum;
 }
 
 // Second-layer passed-pawn terms of c's passers: own[c] gets c's share,
 // theirs[e] the enemy's (king next to the queening square, rook in front).
-void passedSide(const Board& b, const PawnEntry& entry, int c, Sum own[2]) {
+void passedSide(const Board& b, const std::vector<Square>& passers, int c, Sum own[2]) {
   const Position& pos = b.pos;
   const int e = other(c);
   const Square ok = pos.kingSquare(c), ek = pos.kingSquare(e);
   const bool queens = pos.phase == 44 && pos.pieces[White][Queen] && pos.pieces[Black][Queen];
-  for (int i = 0; i < 8 && entry.passed[c][i]; i++) {
-    const int s = entry.passed[c][i], r = relRank(c, rankOf(s)) - 1, k = r * (r - 1);
+  for (const Square s : passers) {
+    const int r = relRank(c, rankOf(s)) - 1, k = r * (r - 1);
     queens ? own[c].add(48 * k, 41 * (r * r + 1)) : own[c].add(40 * k, 34 * (r * r + 1));
     if (r < 2) continue;
     const int step = 8 * forward(c), stop = s + step;
@@ -435,7 +445,8 @@ TEST(EvalReference, TermsMatchASquareBySquareReference) {
 
       // First pawn layer, per side.
       int prox[2] = {0, 0};
-      Sum pawns[2] = {pawnSide(board, White, prox), pawnSide(board, Black, prox)};
+      PawnFacts facts[2];
+      Sum pawns[2] = {pawnSide(board, White, prox, facts[White]), pawnSide(board, Black, prox, facts[Black])};
       int n = popcount(pos.pieces[White][Pawn] | pos.pieces[Black][Pawn]), fileSum = 0;
       for (Bitboard p = pos.pieces[White][Pawn] | pos.pieces[Black][Pawn]; p;) fileSum += fileOf(popLsb(p));
       for (int c = 0; c < 2; c++) {
@@ -455,13 +466,13 @@ TEST(EvalReference, TermsMatchASquareBySquareReference) {
       pieceTerms(pos, entry, s);
       kingSafety(pos, entry, s);
       threatTerms(pos, s);
-      expectSame(s.score[White], pieceSide(board, entry, White), fen + " pieces, white");
-      expectSame(s.score[Black], pieceSide(board, entry, Black), fen + " pieces, black");
+      expectSame(s.score[White], pieceSide(board, facts[Black], White), fen + " pieces, white");
+      expectSame(s.score[Black], pieceSide(board, facts[White], Black), fen + " pieces, black");
       ScorePair before[2] = {s.score[White], s.score[Black]};
       passedPawnTerms(pos, entry, s);
       Sum passed[2];
-      passedSide(board, entry, White, passed);
-      passedSide(board, entry, Black, passed);
+      passedSide(board, facts[White].passers, White, passed);
+      passedSide(board, facts[Black].passers, Black, passed);
       expectSame(subPair(s.score[White], before[White]), passed[White], fen + " passed, white");
       expectSame(subPair(s.score[Black], before[Black]), passed[Black], fen + " passed, black");
       if (HasFailure()) return;
