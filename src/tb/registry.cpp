@@ -56,16 +56,16 @@ void say(const char* format, ...) {
 
 enum class MapResult { Mapped, Missing, Failed };
 
-// Maps name + suffix from the first directory of tbPaths that has it.
+// Maps name + suffix from the first directory of tbPaths where it opens.
 // Problems with a file that exists are reported here.
 MapResult mapFile(const char* name, const char* suffix, TbEntry& e, std::string* path) {
+  std::string unopened;  // a file that exists but could not be opened, and why
   for (const std::string& dir : tbPaths) {
     *path = dir + "/" + name + suffix;
     int fd = open(path->c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
-      if (errno == ENOENT || errno == ENOTDIR) continue;
-      say("info string Could not open %s: %s", path->c_str(), std::strerror(errno));
-      return MapResult::Failed;
+      if (errno != ENOENT && errno != ENOTDIR && unopened.empty()) unopened = *path + ": " + std::strerror(errno);
+      continue;
     }
     struct stat st;
     const char* problem = nullptr;
@@ -87,7 +87,9 @@ MapResult mapFile(const char* name, const char* suffix, TbEntry& e, std::string*
     mappedFiles.fetch_add(1, std::memory_order_relaxed);
     return MapResult::Mapped;
   }
-  return MapResult::Missing;
+  if (unopened.empty()) return MapResult::Missing;
+  say("info string Could not open %s", unopened.c_str());
+  return MapResult::Failed;
 }
 
 void unmapFile(TbEntry& e) {

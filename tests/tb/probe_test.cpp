@@ -1,6 +1,8 @@
 // Probes against the WDL and DTZ values of an independent prober, on the
 // real table files: the shared set and the small copy kept with the tests.
+#include <algorithm>
 #include <filesystem>
+#include <thread>
 
 #include "tb_test_util.h"
 
@@ -78,6 +80,34 @@ TEST(TbProbe, BareKingsAndCastlingRights) {
   EXPECT_EQ(success, 1);
   EXPECT_EQ(materialString(plain, false), "KRvK");
   EXPECT_EQ(materialString(plain, true), "KvKR");
+  tbInit("");
+}
+
+}  // namespace
+
+namespace {
+
+// Several threads make the first probes of freshly registered tables at
+// once: each table is loaded once and every thread gets the same answers.
+TEST(TbProbe, ConcurrentFirstProbesAgree) {
+  initBoardTables();
+  std::vector<Position> positions;
+  for (const char* material : {"KPvKP", "KQvKQ", "KRvKR", "KQQvK", "KBvKN"})
+    for (const Position& pos : randomPositions(material, 30, 5)) positions.push_back(pos);
+  captureOutput([] { tbInit(localTables()); });
+  std::vector<std::vector<int>> answers(4);
+  std::vector<std::thread> threads;
+  for (auto& out : answers)
+    threads.emplace_back([&positions, &out] {
+      for (const Position& pos : positions) {
+        int success = 0;
+        int wdl = probeWdl(pos, &success);
+        out.push_back(success ? wdl : 99);
+      }
+    });
+  for (std::thread& t : threads) t.join();
+  for (const auto& out : answers) EXPECT_EQ(out, answers[0]);
+  EXPECT_EQ(std::count(answers[0].begin(), answers[0].end(), 99), 0);
   tbInit("");
 }
 
