@@ -32,9 +32,10 @@ void* allocateZeroed(size_t bytes) {
   if (aligned > start) munmap(raw, aligned - start);
   const uintptr_t end = start + span, used = aligned + size;
   if (end > used) munmap((void*)used, end - used);
-#ifdef MADV_HUGEPAGE
-  madvise((void*)aligned, size, MADV_HUGEPAGE);  // a hint: without it the block still works
-#endif
+  // No MADV_HUGEPAGE hint: where the kernel defragments on such faults, the
+  // first search stalled for seconds while every touched page was compacted
+  // (about 2 s for the default 128 MB table).  The kernel may still back the
+  // aligned block with huge pages on its own.
   return (void*)aligned;
 }
 

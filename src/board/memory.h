@@ -3,8 +3,9 @@
 // The blocks come straight from the kernel as anonymous mappings: they are
 // zero when handed out, so nothing needs clearing by hand after allocation,
 // and a page costs nothing until it is first touched.  Blocks of 2 MB or more
-// are aligned to 2 MB and marked for transparent huge pages, which take most
-// address-translation misses out of the random probes these tables serve.
+// are aligned to 2 MB, so that a kernel that backs memory with transparent
+// huge pages by itself can take address-translation misses out of the random
+// probes these tables serve.
 #pragma once
 
 #include <cstddef>
