@@ -38,25 +38,40 @@ inline int historyScore(const Position& pos, int c, int type, Square to) {
   return pos.historyTable ? pos.historyTable->v[c][type][to] : 0;
 }
 
-// Pieces of colour c and type t that attack s through occ (and are in occ).
-Bitboard attackersOfType(const Position& pos, int c, int t, Square s, Bitboard occ) {
-  Bitboard a = 0;
+// The two slider attack sets from one square through one occupancy, looked
+// up only when a scan first needs them: an exchange step asks for bishops,
+// rooks and queens in turn, and the queen reuses both sets.
+struct SliderRays {
+  Square s;
+  Bitboard occ;
+  Bitboard diagonal = ~0ull, straight = ~0ull;  // ~0: not looked up yet (no real set is full)
+  SliderRays(Square square, Bitboard occupancy) : s(square), occ(occupancy) {}
+  Bitboard diagonals() { return diagonal != ~0ull ? diagonal : (diagonal = bishopAttacks(s, occ)); }
+  Bitboard straights() { return straight != ~0ull ? straight : (straight = rookAttacks(s, occ)); }
+};
+
+// Pieces of colour c and type t that attack rays.s through rays.occ (and
+// are in it).  A type with no piece left costs no lookup.
+inline __attribute__((always_inline)) Bitboard attackersOfType(const Position& pos, int c, int t, SliderRays& rays) {
+  const Bitboard own = pos.pieces[c][t] & rays.occ;
+  if (!own) return 0;
   switch (t) {
-    case Pawn: a = pawnAttacksBB(other(c), squareBB[s]); break;
-    case Knight: a = knightAttacks[s]; break;
-    case Bishop: a = bishopAttacks(s, occ); break;
-    case Rook: a = rookAttacks(s, occ); break;
-    case Queen: a = queenAttacks(s, occ); break;
-    case King: a = kingAttacks[s]; break;
+    case Pawn: return own & pawnAttacksBB(other(c), squareBB[rays.s]);
+    case Knight: return own & knightAttacks[rays.s];
+    case Bishop: return own & rays.diagonals();
+    case Rook: return own & rays.straights();
+    case Queen: return own & (rays.diagonals() | rays.straights());
+    case King: return own & kingAttacks[rays.s];
   }
-  return a & pos.pieces[c][t] & occ;
+  return 0;
 }
 
 // Least valuable attacker of colour c on s through occ; returns its square
 // (or -1) and its type in *type.
 Square leastAttacker(const Position& pos, int c, Square s, Bitboard occ, int* type) {
+  SliderRays rays(s, occ);
   for (int t = Pawn; t <= King; ++t) {
-    Bitboard a = attackersOfType(pos, c, t, s, occ);
+    Bitboard a = attackersOfType(pos, c, t, rays);
     if (a) {
       *type = t;
       return lsb(a);
@@ -125,15 +140,20 @@ void addDiscoveringMoves(const Position& pos, int*& out, Square from, Bitboard l
 }  // namespace
 
 void sortMoves(int* list, int count) {
+  // An entry is its score times 65536 plus a 16-bit move, so comparing a
+  // whole entry with a bare score compares the scores.  An entry scoring
+  // above the first goes to the front at once; the others stop at the first
+  // entry scoring at least as much, which the front entry guarantees.
   for (int i = 1; i < count; ++i) {
-    int x = list[i];
-    int key = (int)((unsigned)x & 0xFFFF0000u);
-    int j = i;
-    while (j > 0 && (int)((unsigned)list[j - 1] & 0xFFFF0000u) < key) {
-      list[j] = list[j - 1];
-      --j;
+    const int x = list[i];
+    const int key = (int)((unsigned)x & 0xFFFF0000u);
+    int* p = list + i;
+    if (list[0] < key) {
+      for (; p > list; --p) p[0] = p[-1];
+    } else {
+      for (; p[-1] < key; --p) p[0] = p[-1];
     }
-    list[j] = x;
+    p[0] = x;
   }
 }
 
@@ -160,8 +180,9 @@ bool losesMaterial(const Position& pos, Move m) {
     // Opponent's cheapest attacker that is free to leave its square.
     Square attacker = -1;
     int attackerType = 0;
+    SliderRays rays(to, occ);
     for (int t = Pawn; t <= King && attacker < 0; ++t) {
-      Bitboard a = attackersOfType(pos, them, t, to, occ);
+      Bitboard a = attackersOfType(pos, them, t, rays);
       while (a) {
         Square s = popLsb(a);
         if (t != King && ksq >= 0) {
