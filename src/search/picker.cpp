@@ -241,17 +241,25 @@ bool givesCheck(const Position& pos, Move m) {
 
   const int type = isPromotion(m) ? promotionType(m) : typeOfCode(pos.board[from]);
   const Bitboard occ = (pos.occupied ^ squareBB[from]) | squareBB[to];
+  // A slider can check only from one of the king's own lines: the others
+  // need no lookup.
+  const bool diagonalTo = bishopLines[ksq] & squareBB[to], straightTo = rookLines[ksq] & squareBB[to];
   Bitboard attacks = 0;
   switch (type) {
     case Pawn: attacks = pawnAttacksBB(us, squareBB[to]); break;
     case Knight: attacks = knightAttacks[to]; break;
-    case Bishop: attacks = bishopAttacks(to, occ); break;
-    case Rook: attacks = rookAttacks(to, occ); break;
-    case Queen: attacks = queenAttacks(to, occ); break;
+    case Bishop: attacks = diagonalTo ? bishopAttacks(to, occ) : 0; break;
+    case Rook: attacks = straightTo ? rookAttacks(to, occ) : 0; break;
+    case Queen: attacks = diagonalTo ? bishopAttacks(to, occ) : straightTo ? rookAttacks(to, occ) : 0; break;
     case King: attacks = kingAttacks[to]; break;
   }
   if (attacks & kbb) return true;
-  return slidersHit(ksq, occ, bq & ~squareBB[from], rq & ~squareBB[from]);
+  // Before the move none of our sliders reaches the enemy king (the position
+  // is legal), so only a piece leaving one of the king's lines can uncover a
+  // check, and only along that line.
+  const Bitboard fromBB = squareBB[from];
+  if ((bishopLines[ksq] & fromBB) && (bishopAttacks(ksq, occ) & bq & ~fromBB)) return true;
+  return (rookLines[ksq] & fromBB) && (rookAttacks(ksq, occ) & rq & ~fromBB);
 }
 
 // A piece pinned to its king may only move along the pin line.
