@@ -22,8 +22,8 @@ int kingAttackUnits(const Position& pos, const PawnEntry& entry, const EvalScrat
   const Bitboard ownPawns = pos.pieces[c][Pawn];
   const Bitboard files = kingFiles(pos.kingSquare(them));
   // Storming pawns near the enemy king and the holes in its shelter.
-  int units = popcount(ownPawns & files & relativeRankBB(c, 3)) +
-              2 * popcount(ownPawns & files & (relativeRankBB(c, 4) | relativeRankBB(c, 5))) + 3 -
+  int units = countBits(ownPawns & files & relativeRankBB(c, 3)) +
+              2 * countBits(ownPawns & files & (relativeRankBB(c, 4) | relativeRankBB(c, 5))) + 3 -
               entry.shelter[them];
   units += s.kingUnits[c];
   if (!pos.pieces[c][Queen]) units -= 3;
@@ -31,7 +31,7 @@ int kingAttackUnits(const Position& pos, const PawnEntry& entry, const EvalScrat
   // Squares next to the king that c attacks and no enemy pawn or piece
   // defends (the king alone cannot hold them against a supported attacker).
   const Bitboard attackers = s.attacks[c][0] | s.attacks[c][King];
-  units += 2 * popcount(s.kingAdjacent[c] & attackers & ~s.attacks[them][0]);
+  units += 2 * countBits(s.kingAdjacent[c] & attackers & ~s.attacks[them][0]);
   return units;
 }
 

@@ -48,7 +48,7 @@ ScorePair stormFor(int c, Bitboard own, Bitboard enemy, Square enemyKing) {
     int rr = relativeRank(c, s);
     sum = addPair(sum, (frontSpan(c, squareBB[s]) & enemy) ? stormBlocked[rr] : stormOpen[rr]);
   }
-  int filesWithPawn = popcount(fileBits(own & files));
+  int filesWithPawn = countBits(fileBits(own & files));
   return addPair(sum, stormEmptyFiles[filesWithPawn]);
 }
 
@@ -86,28 +86,28 @@ ScorePair sideStructure(const Position& pos, int c, PawnEntry& e, ScorePair king
 
   // Levers: advanced pawns already in contact with enemy pawns.
   Bitboard levers = own & (relativeRankBB(c, 4) | relativeRankBB(c, 5)) & enemyAttacks;
-  sum = addPair(sum, countAt(leverCount, popcount(levers)));
+  sum = addPair(sum, countAt(leverCount, countBits(levers)));
 
   // Doubled pawns, and the front pawn of a doubled file left undefended.
-  sum = addPair(sum, countAt(doubledCount, popcount(own) - popcount(fileBits(own))));
+  sum = addPair(sum, countAt(doubledCount, countBits(own) - countBits(fileBits(own))));
   const Bitboard frontDoubled = (own & ~rearSpan(c, own)) & fileFill(own & rearSpan(c, own));
-  sum = addPair(sum, mulPair(DoubledFrontUnsupported, popcount(frontDoubled & ~ownAttacks)));
+  sum = addPair(sum, mulPair(DoubledFrontUnsupported, countBits(frontDoubled & ~ownAttacks)));
 
-  sum = addPair(sum, countAt(pawnControlCount, popcount(ownAttacks)));
+  sum = addPair(sum, countAt(pawnControlCount, countBits(ownAttacks)));
 
   // Isolated pawns, worse on files the enemy does not block.
   const Bitboard isolated = own & ~adjacentFiles(own);
-  sum = addPair(sum, countAt(isolatedCount, popcount(isolated & enemyFiles)));
-  sum = addPair(sum, countAt(isolatedOpenCount, popcount(isolated & ~enemyFiles)));
-  sum = addPair(sum, countAt(isolatedDoubledCount, popcount(isolated & frontDoubled & enemyFiles)));
-  sum = addPair(sum, countAt(isolatedDoubledOpenCount, popcount(isolated & frontDoubled & ~enemyFiles)));
+  sum = addPair(sum, countAt(isolatedCount, countBits(isolated & enemyFiles)));
+  sum = addPair(sum, countAt(isolatedOpenCount, countBits(isolated & ~enemyFiles)));
+  sum = addPair(sum, countAt(isolatedDoubledCount, countBits(isolated & frontDoubled & enemyFiles)));
+  sum = addPair(sum, countAt(isolatedDoubledOpenCount, countBits(isolated & frontDoubled & ~enemyFiles)));
 
   // Phalanx and defended pawns.
   const Bitboard beside = own & besideBB(own);
   const Bitboard defended = own & ownAttacks;
-  sum = addPair(sum, countAt(besideCount, popcount(beside)));
-  sum = addPair(sum, countAt(defendedCount, popcount(defended)));
-  sum = addPair(sum, countAt(supportedBesideCount, popcount(beside & defended)));
+  sum = addPair(sum, countAt(besideCount, countBits(beside)));
+  sum = addPair(sum, countAt(defendedCount, countBits(defended)));
+  sum = addPair(sum, countAt(supportedBesideCount, countBits(beside & defended)));
 
   // A rook pawn in a phalanx on its own half of a half-open file is easily
   // fixed, less so when an enemy pawn already waits two ranks ahead.
@@ -123,11 +123,11 @@ ScorePair sideStructure(const Position& pos, int c, PawnEntry& e, ScorePair king
   // square is a lasting weakness, worse when the file is open to the enemy.
   const Bitboard backward = own & ~isolated & noSupport & ~defended & ~(beside & ~frontDoubled);
   const Bitboard stops = shiftUp(c, backward);
-  sum = addPair(sum, countAt(backwardCount, popcount(stops & (all | enemyAttacks))));
-  sum = addPair(sum, countAt(backwardOpenCount, popcount(shiftUp(c, backward & ~rearSpan(c, all)) & enemyAttacks)));
+  sum = addPair(sum, countAt(backwardCount, countBits(stops & (all | enemyAttacks))));
+  sum = addPair(sum, countAt(backwardOpenCount, countBits(shiftUp(c, backward & ~rearSpan(c, all)) & enemyAttacks)));
 
   // Second-rank pawns that cannot advance safely.
-  sum = addPair(sum, countAt(stuckCount, popcount(shiftUp(c, own & relativeRankBB(c, 1)) & enemyAttacks)));
+  sum = addPair(sum, countAt(stuckCount, countBits(shiftUp(c, own & relativeRankBB(c, 1)) & enemyAttacks)));
 
   // Passed pawns: stored for the second layer; connected ones score here,
   // and both kings are drawn towards every passer's stop square.
@@ -149,7 +149,7 @@ ScorePair sideStructure(const Position& pos, int c, PawnEntry& e, ScorePair king
   Bitboard candidates = front & (defended | beside) & ~safe;
   while (candidates) {
     Square s = popLsb(candidates);
-    int sentries = popcount(enemy & frontSpan(c, besideBB(squareBB[s])));
+    int sentries = countBits(enemy & frontSpan(c, besideBB(squareBB[s])));
     if (sentries <= candidateSupporters(c, s, own, enemy)) sum = addPair(sum, CAND[relativeRank(c, s)]);
   }
 
@@ -196,7 +196,7 @@ inline void fillPawnEntry(const Position& pos, PawnEntry& e, ScorePair* sides = 
   for (int c = White; c <= Black; c++) side[c] = sideStructure(pos, c, e, kingProximity);
 
   // Kings belong near the pawn mass in the endgame.
-  int n = popcount(all);
+  int n = countBits(all);
   if (n > 0) {
     int fileSum = 0;
     for (Bitboard b = all; b;) fileSum += fileOf(popLsb(b));

@@ -53,11 +53,11 @@ void knightTerms(const Position& pos, int c, Bitboard area, EvalScratch& s) {
     int count = 0;
     if (!(s.pinned[c] & squareBB[sq])) {
       const Bitboard reach = att & area;
-      count = popcount(reach) + popcount(reach & ranksAhead(c, rankOf(sq)));
+      count = countBits(reach) + countBits(reach & ranksAhead(c, rankOf(sq)));
     }
     addMobility(s, c, countAt(knightMobility, count));
     if (att & s.kingAdjacent[c]) units += 3;
-    units += 4 * popcount(att & knightAttacks[enemyKing] & s.safeChecks[c]);
+    units += 4 * countBits(att & knightAttacks[enemyKing] & s.safeChecks[c]);
   }
   s.kingUnits[c] += units;
 }
@@ -73,13 +73,13 @@ void bishopTerms(const Position& pos, int c, Bitboard area, EvalScratch& s) {
     const Bitboard att = bishopAttacks(sq, pos.occupied);
     s.attacks[c][Bishop] |= att;
     // What the bishop sees through pieces tells how open its diagonals are.
-    addMobility(s, c, countAt(bishopPawnView, popcount(bishopAttacks(sq, allPawns))));
-    addMobility(s, c, countAt(bishopMobility, popcount(att & area & pinMask(pos, s, c, sq))));
+    addMobility(s, c, countAt(bishopPawnView, countBits(bishopAttacks(sq, allPawns))));
+    addMobility(s, c, countAt(bishopMobility, countBits(att & area & pinMask(pos, s, c, sq))));
     // Own pawns on the bishop's colour hem it in; pawns on the other colour
     // complement it.  Without a rival bishop of that colour the pair feels
     // its bad pawns twice.
     const Bitboard colour = sameColourSquares(sq);
-    const int same = popcount(ownPawns & colour), otherColour = popcount(ownPawns & ~colour);
+    const int same = countBits(ownPawns & colour), otherColour = countBits(ownPawns & ~colour);
     add(s, c, countAt(bishopPawnsSameColour, same));
     add(s, c, countAt(bishopPawnsOtherColour, otherColour));
     if (pair && !(pos.pieces[them][Bishop] & colour)) add(s, c, countAt(bishopPawnsSameColour, same));
@@ -89,7 +89,7 @@ void bishopTerms(const Position& pos, int c, Bitboard area, EvalScratch& s) {
     const Bitboard enemyHalf = c == White ? 0xFFFFFFFF00000000ull : 0x00000000FFFFFFFFull;
     if (knightSpots & pos.pieces[them][Knight] & enemyHalf) add(s, c, BishopFacesKnight);
     if (att & s.kingAdjacent[c]) units += 1;
-    units += 3 * popcount(att & s.diagonalChecks[c] & s.safeChecks[c]);
+    units += 3 * countBits(att & s.diagonalChecks[c] & s.safeChecks[c]);
   }
   s.kingUnits[c] += units;
 }
@@ -103,7 +103,7 @@ void rookTerms(const Position& pos, int c, Bitboard area, EvalScratch& s) {
     const Square sq = popLsb(b);
     const Bitboard att = rookAttacks(sq, pos.occupied);
     s.attacks[c][Rook] |= att;
-    addMobility(s, c, countAt(rookMobility, popcount(att & area & pinMask(pos, s, c, sq))));
+    addMobility(s, c, countAt(rookMobility, countBits(att & area & pinMask(pos, s, c, sq))));
     if (rookLines[sq] & ~squareBB[sq] & pos.pieces[c][Rook]) add(s, c, RooksConnected);
     if (relativeRank(c, sq) == 6 && relativeRank(c, enemyKing) == 7) add(s, c, RookOnSeventh);
     // Open and half-open files; a half-open file whose enemy pawn is
@@ -115,7 +115,7 @@ void rookTerms(const Position& pos, int c, Bitboard area, EvalScratch& s) {
     }
     if (att & s.kingAdjacent[c]) units += 1;
     if (fileOf(sq) == fileOf(enemyKing) && !(between[sq][enemyKing] & ownPawns)) units += 2;
-    units += 4 * popcount(att & s.straightChecks[c] & s.safeChecks[c]);
+    units += 4 * countBits(att & s.straightChecks[c] & s.safeChecks[c]);
   }
   s.kingUnits[c] += units;
 }
@@ -128,7 +128,7 @@ void queenTerms(const Position& pos, int c, Bitboard area, EvalScratch& s) {
     const Bitboard att = diagonal | straight;
     s.attacks[c][Queen] |= att;
     const Bitboard usable = area & pinMask(pos, s, c, sq);
-    addMobility(s, c, countAt(queenMobility, popcount(diagonal & usable) + popcount(straight & usable)));
+    addMobility(s, c, countAt(queenMobility, countBits(diagonal & usable) + countBits(straight & usable)));
     if (att & s.kingAdjacent[c]) units += 1;
     // Queen checks; a contact check is worth much more when the queen
     // survives on the square.
@@ -171,7 +171,7 @@ void placementTerms(const Position& pos, int c, EvalScratch& s) {
   const Bitboard zone = c == White ? OutpostZoneWhite : OutpostZoneWhite >> 8;
 
   Bitboard outposts = knights & zone & s.attacks[c][Pawn] & safe;
-  add(s, c, countAt(outpostCount, popcount(outposts)));
+  add(s, c, countAt(outpostCount, countBits(outposts)));
   if (!pos.pieces[them][Knight]) {
     // Nothing can ever challenge a knight no enemy minor can reach.
     while (outposts) {
@@ -179,17 +179,17 @@ void placementTerms(const Position& pos, int c, EvalScratch& s) {
       if (!(pos.pieces[them][Bishop] & sameColourSquares(sq))) add(s, c, OutpostNoMinorRival);
     }
   }
-  add(s, c, countAt(knightBlockadeCount, popcount(knights & shiftUp(them, enemyPawns) & safe)));
-  add(s, c, countAt(safeFromPawnsCount, popcount((minors | pos.pieces[c][Rook]) & safe)));
-  const int behind = popcount(minors & shiftDown(c, ownPawns)) + popcount(knights & pawnAttacksBB(them, ownPawns));
+  add(s, c, countAt(knightBlockadeCount, countBits(knights & shiftUp(them, enemyPawns) & safe)));
+  add(s, c, countAt(safeFromPawnsCount, countBits((minors | pos.pieces[c][Rook]) & safe)));
+  const int behind = countBits(minors & shiftDown(c, ownPawns)) + countBits(knights & pawnAttacksBB(them, ownPawns));
   add(s, c, countAt(minorBehindPawnCount, behind));
-  add(s, c, countAt(pawnDefendedPieceCount, popcount((pos.pieces[c][0] & ~ownPawns) & s.attacks[c][Pawn])));
-  add(s, c, countAt(blockedPawnCount, popcount(ownPawns & shiftDown(c, pos.occupied))));
+  add(s, c, countAt(pawnDefendedPieceCount, countBits((pos.pieces[c][0] & ~ownPawns) & s.attacks[c][Pawn])));
+  add(s, c, countAt(blockedPawnCount, countBits(ownPawns & shiftDown(c, pos.occupied))));
   // Enemy central pawns still at home and blocked cramp the enemy position.
   const Bitboard files = fileOf(pos.kingSquare(them)) <= 3 ? (FileMask[3] | FileMask[4] | FileMask[5] | FileMask[6])
                                                            : (FileMask[1] | FileMask[2] | FileMask[3] | FileMask[4]);
   const Bitboard cramped = enemyPawns & relativeRankBB(c, 6) & files & shiftDown(them, pos.occupied);
-  add(s, c, countAt(crampCount, popcount(cramped)));
+  add(s, c, countAt(crampCount, countBits(cramped)));
 }
 
 }  // namespace
@@ -274,13 +274,13 @@ void threatTerms(const Position& pos, EvalScratch& s) {
     const Bitboard undefended = enemy & ~s.attacks[them][0] & ~s.attacks[them][King];
     const Bitboard hit = (att[Queen] & ~eQueens) | (att[Rook] & (ePawns | eKnights | eBishops)) |
                          (att[Knight] & (ePawns | eBishops)) | (att[Bishop] & (ePawns | eKnights)) | att[King];
-    const int c1 = popcount(byLesser), c2 = popcount(undefended & hit);
+    const int c1 = countBits(byLesser), c2 = countBits(undefended & hit);
     add(s, c, addPair(countAt(TH, c1), countAt(TH, c1 + c2)));
     // Targets held only by pieces, which must keep guarding them.
     const Bitboard enemyPieceGuard = s.attacks[them][Knight] | s.attacks[them][Bishop] | s.attacks[them][Rook] |
                                      s.attacks[them][Queen];
-    add(s, c, countAt(pieceDefendedCount, popcount(enemy & att[0] & enemyPieceGuard & ~s.attacks[them][Pawn])));
-    add(s, c, countAt(undefendedPawnCount, popcount(pos.pieces[c][Pawn] & ~att[0])));
+    add(s, c, countAt(pieceDefendedCount, countBits(enemy & att[0] & enemyPieceGuard & ~s.attacks[them][Pawn])));
+    add(s, c, countAt(undefendedPawnCount, countBits(pos.pieces[c][Pawn] & ~att[0])));
   }
 }
 
