@@ -38,45 +38,31 @@ inline int historyScore(const Position& pos, int c, int type, Square to) {
   return pos.historyTable ? pos.historyTable->v[c][type][to] : 0;
 }
 
-// The two slider attack sets from one square through one occupancy, looked
-// up only when a scan first needs them: an exchange step asks for bishops,
-// rooks and queens in turn, and the queen reuses both sets.
-struct SliderRays {
-  Square s;
-  Bitboard occ;
-  Bitboard diagonal = ~0ull, straight = ~0ull;  // ~0: not looked up yet (no real set is full)
-  SliderRays(Square square, Bitboard occupancy) : s(square), occ(occupancy) {}
-  Bitboard diagonals() { return diagonal != ~0ull ? diagonal : (diagonal = bishopAttacks(s, occ)); }
-  Bitboard straights() { return straight != ~0ull ? straight : (straight = rookAttacks(s, occ)); }
-};
-
-// Pieces of colour c and type t that attack rays.s through rays.occ (and
-// are in it).  A type with no piece left costs no lookup.
-inline __attribute__((always_inline)) Bitboard attackersOfType(const Position& pos, int c, int t, SliderRays& rays) {
-  const Bitboard own = pos.pieces[c][t] & rays.occ;
-  if (!own) return 0;
-  switch (t) {
-    case Pawn: return own & pawnAttacksBB(other(c), squareBB[rays.s]);
-    case Knight: return own & knightAttacks[rays.s];
-    case Bishop: return own & rays.diagonals();
-    case Rook: return own & rays.straights();
-    case Queen: return own & (rays.diagonals() | rays.straights());
-    case King: return own & kingAttacks[rays.s];
-  }
-  return 0;
+// Attackers of colour c on square s through occ, by piece type (entries
+// Pawn..King; only pieces in occ).  A slider lookup is skipped when no piece
+// that uses it is left.
+inline void findAttackers(const Position& pos, int c, Square s, Bitboard occ, Bitboard* byType) {
+  const Bitboard* own = pos.pieces[c];
+  const Bitboard bq = (own[Bishop] | own[Queen]) & occ, rq = (own[Rook] | own[Queen]) & occ;
+  const Bitboard diagonal = bq ? bishopAttacks(s, occ) : 0, straight = rq ? rookAttacks(s, occ) : 0;
+  byType[Pawn] = own[Pawn] & occ & pawnAttacksBB(other(c), squareBB[s]);
+  byType[Knight] = own[Knight] & occ & knightAttacks[s];
+  byType[Bishop] = own[Bishop] & occ & diagonal;
+  byType[Rook] = own[Rook] & occ & straight;
+  byType[Queen] = own[Queen] & occ & (diagonal | straight);
+  byType[King] = own[King] & occ & kingAttacks[s];
 }
 
 // Least valuable attacker of colour c on s through occ; returns its square
 // (or -1) and its type in *type.
 Square leastAttacker(const Position& pos, int c, Square s, Bitboard occ, int* type) {
-  SliderRays rays(s, occ);
-  for (int t = Pawn; t <= King; ++t) {
-    Bitboard a = attackersOfType(pos, c, t, rays);
-    if (a) {
+  Bitboard byType[7];
+  findAttackers(pos, c, s, occ, byType);
+  for (int t = Pawn; t <= King; ++t)
+    if (byType[t]) {
       *type = t;
-      return lsb(a);
+      return lsb(byType[t]);
     }
-  }
   return -1;
 }
 
@@ -180,9 +166,10 @@ bool losesMaterial(const Position& pos, Move m) {
     // Opponent's cheapest attacker that is free to leave its square.
     Square attacker = -1;
     int attackerType = 0;
-    SliderRays rays(to, occ);
+    Bitboard byType[7];
+    findAttackers(pos, them, to, occ, byType);
     for (int t = Pawn; t <= King && attacker < 0; ++t) {
-      Bitboard a = attackersOfType(pos, them, t, rays);
+      Bitboard a = byType[t];
       while (a) {
         Square s = popLsb(a);
         if (t != King && ksq >= 0) {
