@@ -172,15 +172,19 @@ Key bookKey(const Position& pos) {
 }
 
 void openBook() {
-  if (bookHandle) std::fclose(bookHandle);
-  bookHandle = nullptr;
+  useBookStream(nullptr, "");
   if (!settings::ownBook || settings::bookFile.empty()) return;
   // A directory or a pipe would open but never read as a book (and a pipe
   // could block the engine): only regular files are books.
   struct stat info;
   if (stat(settings::bookFile.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
-  bookHandle = std::fopen(settings::bookFile.c_str(), "rb");
-  bookName = settings::bookFile;
+  useBookStream(std::fopen(settings::bookFile.c_str(), "rb"), settings::bookFile);
+}
+
+void useBookStream(FILE* stream, const std::string& name) {
+  if (bookHandle) std::fclose(bookHandle);
+  bookHandle = stream;
+  bookName = name;
 }
 
 bool bookIsOpen() { return bookHandle != nullptr; }

@@ -17,6 +17,9 @@
 // search its book move and one "info string" line, never the process.
 #pragma once
 
+#include <cstdio>
+#include <string>
+
 #include "board/position.h"
 
 // One decoded book entry.
@@ -35,6 +38,10 @@ Key bookKey(const Position& pos);
 // silently (the default name need not exist).
 void openBook();
 bool bookIsOpen();
+// Makes an open stream the book (closing the previous one; null = no
+// book): openBook hands it the file it opened, and a book held in memory
+// (fmemopen) is read by the same code.
+void useBookStream(FILE* stream, const std::string& name);
 
 // A move of the book with its weight.
 struct BookMove {
