@@ -19,10 +19,12 @@ struct ProbeLine {
   int wdl, dtz;
 };
 
-// The lines "FEN ; wdl W ; dtz D" of the shared probe file (none when absent).
-inline std::vector<ProbeLine> readProbeLines() {
+// The lines "FEN ; wdl W ; dtz D" of a probe file.  A file that cannot be
+// read is a test failure (the list is then empty).
+inline std::vector<ProbeLine> readProbeLines(const std::string& path) {
   std::vector<ProbeLine> lines;
-  std::ifstream in(std::string(ORVANE_SHARED) + "/testdata/syzygy-probes.txt");
+  std::ifstream in(path);
+  if (!in) ADD_FAILURE() << "cannot read " << path;
   std::string line;
   while (std::getline(in, line)) {
     size_t a = line.find(" ; wdl "), b = line.find(" ; dtz ");
@@ -31,6 +33,12 @@ inline std::vector<ProbeLine> readProbeLines() {
   }
   return lines;
 }
+
+// The independent prober's answers: all of them, next to the 3-5 man tables,
+// and the lines the tables kept with the tests answer alone (every material
+// they reach by captures and promotions is kept).
+inline std::string sharedProbeFile() { return std::string(ORVANE_SHARED) + "/testdata/syzygy-probes.txt"; }
+inline std::string keptProbeFile() { return std::string(ORVANE_TEST_DATA) + "/syzygy-probes.txt"; }
 
 inline std::string sharedTables() {
   std::string dir = ORVANE_SHARED;
