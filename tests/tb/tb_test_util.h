@@ -63,6 +63,26 @@ struct ScratchDir {
   }
 };
 
+// Offset of the data area (index table, block sizes, compressed blocks) of
+// the bytes of a pawnless one-sided DTZ file with `men` pieces: past the
+// magic and flags, the piece order, and the codec header with its symbol
+// table and value maps.  0 when the file is too short or holds one value.
+inline size_t dtzDataArea(const std::string& bytes, int men) {
+  auto u8 = [&](size_t at) { return at < bytes.size() ? (unsigned)(unsigned char)bytes[at] : 0u; };
+  size_t at = 5 + 1 + men;
+  at += at & 1;
+  const size_t h = at;
+  if (h + 12 > bytes.size() || (u8(h) & 0x80)) return 0;
+  const size_t lengths = u8(h + 8) - u8(h + 9) + 1;
+  const size_t symbols = u8(h + 10 + 2 * lengths) | u8(h + 11 + 2 * lengths) << 8;
+  at = h + 12 + 2 * lengths + 3 * symbols + (symbols & 1);
+  if (u8(h) & 2) {
+    for (int map = 0; map < 4; map++) at += 1 + u8(at);
+    at += at & 1;
+  }
+  return at < bytes.size() ? at : 0;
+}
+
 // Standard output of fn, as the engine would have printed it.
 template <class Fn>
 std::string captureOutput(Fn fn) {
