@@ -5,8 +5,14 @@
 // so it is the same in every run.  Later repetitions start with an empty
 // transposition table but keep the history and the evaluation caches the
 // earlier ones filled, as a series of searches in one game would.
+//
+// Two closing lines follow, in the form testing frameworks read:
+// "Nodes searched: <signature>", the first repetition's deepest-depth
+// total, and "Nodes/second: <speed>", every node of every depth and
+// repetition over the sum of the repetitions' printed times.
 #include "engine/bench.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -41,6 +47,67 @@ std::string benchFen(const char* text) {
   return fields[0] + " " + fields[1] + " " + fields[2] + " " + fields[3];
 }
 
+// What one repetition searched: the node total of its deepest depth, the
+// nodes of all its depths and its time from the first search to the last.
+struct RepetitionResult {
+  long long deepestTotal = 0;
+  long long nodes = 0;
+  double seconds = 0;
+};
+
+// Rebuilds the tables, then searches every position at depths 5 to
+// maxDepth, printing one line per depth.
+RepetitionResult runRepetition(int maxDepth) {
+  static Position root;  // large record: kept off the stack
+  RepetitionResult result;
+  benchMode.store(1, std::memory_order_relaxed);
+  // Rebuilding the tables empties the pawn tables and, once a search has
+  // run, the transposition table.
+  initTables();
+  const double start = now();
+  double previousElapsed = 1e15;
+  for (int depth = FirstBenchDepth; depth <= maxDepth; depth++) {
+    std::printf("\n%2d ", depth);
+    std::fflush(stdout);
+    long long total = 0;
+    for (const char* text : benchPositions) {
+      const std::string fen = benchFen(text);
+      root = Position{};
+      std::string error;
+      if (!setPosition(root, fen.c_str(), &error)) {
+        std::fprintf(stderr, "bad benchmark position %s: %s\n", fen.c_str(), error.c_str());
+        std::exit(1);
+      }
+      search(root, depth, "", NoTimeLimit, NoTimeLimit);
+      total += (long long)totalNodes();
+      std::printf(".");
+      std::fflush(stdout);
+    }
+    const double elapsed = now() - start;
+    if (depth == FirstBenchDepth)
+      std::printf(" %14lld nds %7.2f sec", total, elapsed);
+    else
+      std::printf(" %14lld nds %7.2f sec  %6.2f bf", total, elapsed, elapsed / previousElapsed);
+    std::fflush(stdout);
+    previousElapsed = elapsed;
+    result.deepestTotal = total;
+    result.nodes += total;
+    result.seconds = elapsed;
+  }
+  std::printf("\n\n");
+  std::fflush(stdout);
+  return result;
+}
+
+// The closing lines.  The speed divides by at least a millisecond, the
+// clock's resolution, so that a benchmark too short to measure still
+// prints a number.
+void printSignature(long long signature, long long nodes, double seconds) {
+  const long long nodesPerSecond = (long long)((double)nodes / std::max(seconds, 0.001));
+  std::printf("Nodes searched: %lld\nNodes/second: %lld\n", signature, nodesPerSecond);
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int runBenchmark(int argc, char** argv) {
@@ -58,42 +125,15 @@ int runBenchmark(int argc, char** argv) {
   }
   if (maxDepth >= MaxIterations) maxDepth = MaxIterations - 1;
 
-  static Position root;  // large record: kept off the stack
+  long long signature = 0, nodes = 0;
+  double seconds = 0;
   for (int r = 0; r < repetitions; r++) {
-    benchMode.store(1, std::memory_order_relaxed);
-    // Rebuilding the tables empties the pawn tables and, once a search has
-    // run, the transposition table.
-    initTables();
-    const double start = now();
-    double previousElapsed = 1e15;
-    for (int depth = FirstBenchDepth; depth <= maxDepth; depth++) {
-      std::printf("\n%2d ", depth);
-      std::fflush(stdout);
-      long long total = 0;
-      for (const char* text : benchPositions) {
-        const std::string fen = benchFen(text);
-        root = Position{};
-        std::string error;
-        if (!setPosition(root, fen.c_str(), &error)) {
-          std::fprintf(stderr, "bad benchmark position %s: %s\n", fen.c_str(), error.c_str());
-          std::exit(1);
-        }
-        search(root, depth, "", NoTimeLimit, NoTimeLimit);
-        total += (long long)totalNodes();
-        std::printf(".");
-        std::fflush(stdout);
-      }
-      const double elapsed = now() - start;
-      if (depth == FirstBenchDepth)
-        std::printf(" %14lld nds %7.2f sec", total, elapsed);
-      else
-        std::printf(" %14lld nds %7.2f sec  %6.2f bf", total, elapsed, elapsed / previousElapsed);
-      std::fflush(stdout);
-      previousElapsed = elapsed;
-    }
-    std::printf("\n\n");
-    std::fflush(stdout);
+    const RepetitionResult result = runRepetition(maxDepth);
+    if (r == 0) signature = result.deepestTotal;
+    nodes += result.nodes;
+    seconds += result.seconds;
   }
+  printSignature(signature, nodes, seconds);
   benchMode.store(0, std::memory_order_relaxed);
   quitRequested.store(1, std::memory_order_relaxed);
   stopPool();
