@@ -215,8 +215,8 @@ bool setOptionFromText(OptionRecord& r, const std::string& text, std::string* er
   return true;
 }
 
-bool optionFeedsTables(const std::string& name) {
-  return name == "King Safety" || name == "Selectivity" || name == "Reduction";
+bool optionRebuildsTables(const std::string& name) {
+  return name != "Hash File Name" && name != "Save Hash to File" && name != "Load Hash from File";
 }
 
 std::string optionListingLine(const std::string& name, const OptionRecord& r) {

@@ -67,12 +67,12 @@ std::string optionValueText(const OptionRecord& record);
 // returns false with the reason in *error.
 bool setOptionFromText(OptionRecord& record, const std::string& text, std::string* error = nullptr);
 
-// Whether the option (by its registered spelling) feeds the evaluation or
-// search tables: "King Safety", "Selectivity", "Reduction".  Only a change
-// of those rebuilds the tables and empties the transposition table, whose
-// entries were computed with the old values; every other option, the
-// hash-file buttons above all, leaves the table's contents alone.
-bool optionFeedsTables(const std::string& name);
+// Whether a change of the option (by its registered spelling) rebuilds the
+// evaluation and search tables, which also empties the transposition table
+// after a search: true for every option but the hash-file ones ("Hash File
+// Name", "Save Hash to File", "Load Hash from File"), which exist to keep
+// the table.  "Clear Hash" empties the table by itself.
+bool optionRebuildsTables(const std::string& name);
 
 // The "uci" listing line of one option, without the line feed.
 std::string optionListingLine(const std::string& name, const OptionRecord& record);

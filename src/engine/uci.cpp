@@ -202,8 +202,9 @@ void positionCommand(const std::vector<Token>& tokens) {
 
 // "setoption name <name> value <value>": names are matched ignoring case;
 // the value is the rest of the line, inner blanks kept.  Only a changed
-// value is applied; a change of an option that feeds the tables rebuilds
-// them.
+// value is applied.  Every change rebuilds the evaluation and search tables
+// and so, after a search, empties the transposition table, whose entries
+// may hold results of the old settings; only the hash-file options keep it.
 void setoptionCommand(const std::string& line, const std::vector<Token>& tokens) {
   std::string name, value;
   bool inName = false;
@@ -239,7 +240,7 @@ void setoptionCommand(const std::string& line, const std::vector<Token>& tokens)
         registeredName.c_str(), error.c_str());
     return;
   }
-  if (optionFeedsTables(registeredName)) initTables();
+  if (optionRebuildsTables(registeredName)) initTables();
   // Pool rebuilds wait while a search runs; the driver catches up at the
   // next "go".
   bool idle = !searching.load(std::memory_order_relaxed);

@@ -15,7 +15,9 @@
 
 namespace {
 
-const std::string SharedBook = std::string(ORVANE_SHARED) + "/testdata/book.bin";
+// A slice of a real Polyglot book (see tests/data/README-book.md); a test
+// that needs it fails when it is missing.
+const std::string SliceBook = std::string(ORVANE_TEST_DATA) + "/book-slice.bin";
 
 std::string tempPath(const std::string& what) {
   return ::testing::TempDir() + "orvane_session_" + std::to_string(getpid()) + "_" + what;
@@ -54,6 +56,12 @@ struct Engine {
   }
 };
 
+// The "hashfull" figure of a statistics line.
+int hashfull(const std::string& line) {
+  const size_t at = line.find(" hashfull ");
+  return at == std::string::npos ? -1 : std::stoi(line.substr(at + 10));
+}
+
 bool contains(const std::vector<std::string>& lines, const std::string& prefix) {
   for (const std::string& line : lines)
     if (line.rfind(prefix, 0) == 0) return true;
@@ -61,8 +69,8 @@ bool contains(const std::vector<std::string>& lines, const std::string& prefix) 
 }
 
 TEST(BookSession, BookMoveIsAnsweredAtOnceWithoutPonderMove) {
-  if (access(SharedBook.c_str(), R_OK) != 0) GTEST_SKIP() << "shared test data (../shared) not found";
-  Engine e({"setoption name Book File value " + SharedBook, "position startpos moves e2e4"});
+  ASSERT_EQ(access(SliceBook.c_str(), R_OK), 0) << SliceBook << " is missing";
+  Engine e({"setoption name Book File value " + SliceBook, "position startpos moves e2e4"});
   const std::set<std::string> replies = {"c7c5", "e7e5", "e7e6", "c7c6", "d7d6", "g7g6", "g8f6",
                                          "d7d5", "b8c6", "b7b6", "g7g5", "a7a6", "h7h6"};
   std::vector<std::string> lines = e.search("go wtime 60000 btime 60000");
@@ -102,8 +110,8 @@ TEST(BookSession, FilesThatAreNoBooksNeverStopTheEngine) {
 }
 
 TEST(BookSession, SwitchingOwnBookOnOpensTheBook) {
-  if (access(SharedBook.c_str(), R_OK) != 0) GTEST_SKIP() << "shared test data (../shared) not found";
-  Engine e({"setoption name OwnBook value false", "setoption name Book File value " + SharedBook, "position startpos"});
+  ASSERT_EQ(access(SliceBook.c_str(), R_OK), 0) << SliceBook << " is missing";
+  Engine e({"setoption name OwnBook value false", "setoption name Book File value " + SliceBook, "position startpos"});
   EXPECT_FALSE(contains(e.search("go depth 1"), "Checking book"));
   e.run({"setoption name OwnBook value true"});
   const std::vector<std::string> lines = e.search("go depth 3");
@@ -150,6 +158,41 @@ TEST(HashSession, ButtonsKeepTheTable) {
             std::vector<std::string>{"info string failed to open "});
   std::remove(saved.c_str());
   std::remove(damaged.c_str());
+}
+
+// After a search, every changed option empties the table, so the next
+// search starts at hashfull 0; the hash-file options keep it as it was at
+// the end of the last search.
+TEST(HashSession, ChangedOptionsEmptyTheTableButTheHashFileOptionsKeepIt) {
+  const std::string file = tempPath("kept.hash");
+  Engine e({"setoption name Hash value 1", "setoption name OwnBook value false", "position startpos moves e2e4 e7e5"});
+  const std::string go = "go depth 6";
+  // The table's fill at the end of a search, from its final "info time" line.
+  auto fillAtEnd = [](const std::vector<std::string>& lines) {
+    for (const std::string& line : lines)
+      if (line.rfind("info time", 0) == 0) return hashfull(line);
+    return -1;
+  };
+  int filled = fillAtEnd(e.search(go));
+  // The fill the next search starts with after the option line.
+  auto after = [&](const std::string& option) {
+    e.run({option});
+    const std::vector<std::string> lines = e.search(go);
+    filled = fillAtEnd(lines);
+    return lines.empty() ? -1 : hashfull(lines.front());
+  };
+  for (const char* option : {"setoption name Ponder value false", "setoption name Drawscore value 0",
+                                    "setoption name SyzygyPath value /nonexistent", "setoption name Clear Hash"}) {
+    ASSERT_GT(filled, 0);
+    EXPECT_EQ(after(option), 0) << option;
+  }
+  for (const std::string& option : std::vector<std::string>{"setoption name Hash File Name value " + file, "setoption name Save Hash to File",
+                                    "setoption name Load Hash from File"}) {
+    const int before = filled;
+    ASSERT_GT(before, 0);
+    EXPECT_EQ(after(option), before) << option;
+  }
+  std::remove(file.c_str());
 }
 
 }  // namespace
