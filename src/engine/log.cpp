@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "board/output.h"
 #include "engine/uci.h"
 #include "search/timeman.h"
 
@@ -41,7 +42,6 @@ void setLogFile(const std::string& name, std::string* variable) {
   if (logFile) std::fclose(logFile);
   logFile = nullptr;
   if (variable->empty()) return;
-  std::printf("info string Log file is %s\n", variable->c_str());
-  std::fflush(stdout);
+  writeLine("info string Log file is %s", variable->c_str());
   logFile = std::fopen(variable->c_str(), "a");
 }

@@ -80,12 +80,13 @@ uint64_t indexGroups(const EncodingData& d, int* p, int i, int num) {
   return idx;
 }
 
-// Bounds-checked reading of a mapped file.
+// Bounds-checked reading of a mapped file.  The position may pass the end
+// (a pad byte skipped after the last byte of the file); nothing is then left.
 struct Cursor {
   const uint8_t* base;
   size_t size;
   size_t pos;
-  bool has(uint64_t n) const { return n <= size - pos; }
+  bool has(uint64_t n) const { return pos <= size && n <= size - pos; }
   const uint8_t* at() const { return base + pos; }
 };
 

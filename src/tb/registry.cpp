@@ -8,13 +8,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <cstdarg>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>
 #include <new>
 
+#include "board/output.h"
 #include "board/position.h"
 #include "tb/probe.h"
 
@@ -44,51 +44,69 @@ std::atomic<int> mappedFiles{0};
 // Longest directory name accepted, leaving room for "/KQRBNvK.rtbw".
 constexpr size_t MaxDirectoryLength = PATH_MAX - 32;
 
-void say(const char* format, ...) __attribute__((format(printf, 1, 2)));
-void say(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vprintf(format, args);
-  va_end(args);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
-
 enum class MapResult { Mapped, Missing, Failed };
 
-// Maps name + suffix from the first directory of tbPaths where it opens.
-// Problems with a file that exists are reported here.
+// Opens path read-only when it is a regular file and gives its length;
+// -1 otherwise, with the reason in *problem when the file exists (left
+// empty when it does not).
+// A FIFO or a device named like a table is refused before it is opened,
+// and the open never waits (O_NONBLOCK), so such a file cannot hang the
+// engine; fstat confirms the kind of what was actually opened.
+int openTableFile(const std::string& path, std::string* problem, size_t* length) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    if (errno != ENOENT && errno != ENOTDIR) *problem = path + ": " + std::strerror(errno);
+    return -1;
+  }
+  if (!S_ISREG(st.st_mode)) {
+    *problem = path + ": not a regular file";
+    return -1;
+  }
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    *problem = path + ": " + std::strerror(errno);
+    return -1;
+  }
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    *problem = path + ": not a regular file";
+    return -1;
+  }
+  *length = (size_t)st.st_size;
+  return fd;
+}
+
+// Maps name + suffix from the first directory of tbPaths that holds it as
+// a regular file.  Problems with a file that exists are reported here.
 MapResult mapFile(const char* name, const char* suffix, TbEntry& e, std::string* path) {
   std::string unopened;  // a file that exists but could not be opened, and why
   for (const std::string& dir : tbPaths) {
     *path = dir + "/" + name + suffix;
-    int fd = open(path->c_str(), O_RDONLY | O_CLOEXEC);
+    std::string problem;
+    size_t length = 0;
+    int fd = openTableFile(*path, &problem, &length);
     if (fd < 0) {
-      if (errno != ENOENT && errno != ENOTDIR && unopened.empty()) unopened = *path + ": " + std::strerror(errno);
+      if (unopened.empty()) unopened = problem;
       continue;
     }
-    struct stat st;
-    const char* problem = nullptr;
-    if (fstat(fd, &st) != 0) problem = std::strerror(errno);
-    else if (!S_ISREG(st.st_mode)) problem = "not a regular file";
-    else if (st.st_size == 0) problem = "empty file";
+    const char* failure = length == 0 ? "empty file" : nullptr;
     void* base = MAP_FAILED;
-    if (!problem) {
-      base = mmap(nullptr, (size_t)st.st_size, PROT_READ, MAP_SHARED, fd, 0);
-      if (base == MAP_FAILED) problem = std::strerror(errno);
+    if (!failure) {
+      base = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0);
+      if (base == MAP_FAILED) failure = std::strerror(errno);
     }
     close(fd);
-    if (problem) {
-      say("info string Could not mmap() %s: %s", path->c_str(), problem);
+    if (failure) {
+      writeLine("info string Could not mmap() %s: %s", path->c_str(), failure);
       return MapResult::Failed;
     }
     e.data = static_cast<const uint8_t*>(base);
-    e.mapping = (size_t)st.st_size;
+    e.mapping = length;
     mappedFiles.fetch_add(1, std::memory_order_relaxed);
     return MapResult::Mapped;
   }
   if (unopened.empty()) return MapResult::Missing;
-  say("info string Could not open %s", unopened.c_str());
+  writeLine("info string Could not open %s", unopened.c_str());
   return MapResult::Failed;
 }
 
@@ -105,24 +123,32 @@ bool loadTable(TbEntry& e, bool wdl) {
   const char* suffix = wdl ? ".rtbw" : ".rtbz";
   std::string path, why;
   MapResult r = mapFile(e.name, suffix, e, &path);
-  if (r == MapResult::Missing && wdl) say("info string Could not find %s%s", e.name, suffix);
+  if (r == MapResult::Missing && wdl) writeLine("info string Could not find %s%s", e.name, suffix);
   if (r != MapResult::Mapped) return false;
   if (!decodeTable(e, wdl, &why)) {
-    say("info string Corrupted table %s: %s", path.c_str(), why.c_str());
+    writeLine("info string Corrupted table %s: %s", path.c_str(), why.c_str());
     unmapFile(e);
     return false;
   }
   return true;
 }
 
+// Whether some directory of tbPaths holds name + suffix as a regular file.
+// When none does but a file of that name exists there (a FIFO, a
+// directory, an unreadable file), says why it is not used.
 bool fileExists(const std::string& name, const char* suffix) {
+  std::string unopened;
   for (const std::string& dir : tbPaths) {
-    int fd = open((dir + "/" + name + suffix).c_str(), O_RDONLY | O_CLOEXEC);
+    std::string problem;
+    size_t length = 0;
+    int fd = openTableFile(dir + "/" + name + suffix, &problem, &length);
     if (fd >= 0) {
       close(fd);
       return true;
     }
+    if (unopened.empty()) unopened = problem;
   }
+  if (!unopened.empty()) writeLine("info string Could not open %s", unopened.c_str());
   return false;
 }
 
@@ -156,20 +182,20 @@ void tearDown() {
 // Whether a directory of the path can serve tables; reports why not.
 bool usableDirectory(const std::string& dir) {
   if (dir.size() > MaxDirectoryLength) {
-    say("info string SyzygyPath: a directory name of %zu characters is too long", dir.size());
+    writeLine("info string SyzygyPath: a directory name of %zu characters is too long", dir.size());
     return false;
   }
   struct stat st;
   if (stat(dir.c_str(), &st) != 0) {
-    say("info string SyzygyPath: cannot read %s: %s", dir.c_str(), std::strerror(errno));
+    writeLine("info string SyzygyPath: cannot read %s: %s", dir.c_str(), std::strerror(errno));
     return false;
   }
   if (!S_ISDIR(st.st_mode)) {
-    say("info string SyzygyPath: %s is not a directory", dir.c_str());
+    writeLine("info string SyzygyPath: %s is not a directory", dir.c_str());
     return false;
   }
   if (access(dir.c_str(), X_OK) != 0) {
-    say("info string SyzygyPath: cannot read %s: %s", dir.c_str(), std::strerror(errno));
+    writeLine("info string SyzygyPath: cannot read %s: %s", dir.c_str(), std::strerror(errno));
     return false;
   }
   return true;
@@ -260,13 +286,13 @@ void tbRegister(const std::string& name) {
   if (hasPawns ? pawnCount == TBMAX_PAWN : pieceCount == TBMAX_PIECE) {
     bool& reported = hasPawns ? pawnLimitReported : pieceLimitReported;
     if (!reported)
-      say("info string Too many tablebases %s pawns (%d): %s and later ones skipped", hasPawns ? "with" : "without",
-          hasPawns ? TBMAX_PAWN : TBMAX_PIECE, name.c_str());
+      writeLine("info string Too many tablebases %s pawns (%d): %s and later ones skipped",
+                hasPawns ? "with" : "without", hasPawns ? TBMAX_PAWN : TBMAX_PIECE, name.c_str());
     reported = true;
     return;
   }
   if (!hashHasRoom(key, swapped)) {
-    if (!hashLimitReported) say("info string Tablebase hash bucket full: %s skipped", name.c_str());
+    if (!hashLimitReported) writeLine("info string Tablebase hash bucket full: %s skipped", name.c_str());
     hashLimitReported = true;
     return;
   }
@@ -351,7 +377,7 @@ void tbReportDamage(TbEntry& e, const char* suffix) {
   std::lock_guard<std::mutex> lock(tbMutex);
   if (e.ready.load(std::memory_order_relaxed) == 2) return;
   e.ready.store(2, std::memory_order_release);
-  say("info string Corrupted table %s%s: damaged compressed data", e.name, suffix);
+  writeLine("info string Corrupted table %s%s: damaged compressed data", e.name, suffix);
 }
 
 void tbInit(const std::string& path) {
@@ -368,12 +394,12 @@ void tbInit(const std::string& path) {
     start = end + 1;
   }
   enumerateTables();
-  say("info string Found %d tablebases (up to %d-man).", pieceCount + pawnCount, maxMen);
+  writeLine("info string Found %d tablebases (up to %d-man).", pieceCount + pawnCount, maxMen);
 }
 
 int tbSetProbeLimit(int limit) {
   probeLimit = std::clamp(limit, 0, 6);
-  say("info string Probing tablebases up to %d-man.", std::min(probeLimit, maxMen));
+  writeLine("info string Probing tablebases up to %d-man.", std::min(probeLimit, maxMen));
   return probeLimit;
 }
 

@@ -1,0 +1,10 @@
+// Lines on standard output.  Every report line goes out whole in one write
+// of the stream and is flushed at once: the front end prints from the main
+// thread, but the tablebase loader reports from whichever search thread
+// first needs a table, so a line written in pieces could be split by
+// another thread's line landing between them.
+#pragma once
+
+// Formats one line (the line feed is added here), writes it with a single
+// call and flushes standard output.
+void writeLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
