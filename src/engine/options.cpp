@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include "board/output.h"
 #include "board/settings.h"
 #include "book/book.h"
 #include "engine/log.h"
@@ -61,8 +62,7 @@ std::string fileNameFromValue(const std::string& value) { return value == "<empt
 
 void bookFileChanged(const std::string& value, std::string* variable) {
   *variable = fileNameFromValue(value);
-  std::printf("info string Book file is %s\n", value.c_str());
-  std::fflush(stdout);
+  writeLine("info string Book file is %s", value.c_str());
   openBook();
 }
 

@@ -1,12 +1,12 @@
 #include "engine/uci.h"
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 
 #include "board/movegen.h"
 #include "board/movetext.h"
+#include "board/output.h"
 #include "board/settings.h"
 #include "engine/go.h"
 #include "engine/input.h"
@@ -34,16 +34,6 @@ constexpr size_t MaxDeferredLines = 1024;
 
 constexpr size_t MaxValueLength = 1023;
 constexpr int MaxPerftDepth = 20;
-
-// Prints one line on standard output and flushes it.
-void say(const char* format, ...) {
-  va_list args;
-  va_start(args, format);
-  std::vprintf(format, args);
-  va_end(args);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
 
 // Input text echoed in a message, with control bytes made visible as '?'.
 std::string shown(const std::string& text) {
@@ -147,7 +137,7 @@ bool playListedMove(GameLine& game, const std::string& text) {
 // cannot be played ends the move list there (the moves before it stand).
 void positionCommand(const std::vector<Token>& tokens) {
   if (tokens.size() < 2) {
-    say("info string position needs \"startpos\" or \"fen\"; position unchanged");
+    writeLine("info string position needs \"startpos\" or \"fen\"; position unchanged");
     return;
   }
   std::string fen;
@@ -159,17 +149,17 @@ void positionCommand(const std::vector<Token>& tokens) {
     size_t fields = 0;
     while (2 + fields < tokens.size() && tokens[2 + fields].text != "moves") ++fields;
     if (fields < 4) {
-      say("info string FEN needs board, side to move, castling and en-passant fields; position unchanged");
+      writeLine("info string FEN needs board, side to move, castling and en-passant fields; position unchanged");
       return;
     }
     if (tokens[3].text != "w" && tokens[3].text != "b") {
-      say("info string Bad side to move \"%s\" in FEN; position unchanged", shown(tokens[3].text).c_str());
+      writeLine("info string Bad side to move \"%s\" in FEN; position unchanged", shown(tokens[3].text).c_str());
       return;
     }
     fen = tokens[2].text + " " + tokens[3].text + " " + tokens[4].text + " " + tokens[5].text;
     searchFrom = 5;
   } else {
-    say("info string Unknown position keyword \"%s\", expected startpos or fen; position unchanged",
+    writeLine("info string Unknown position keyword \"%s\", expected startpos or fen; position unchanged",
         shown(tokens[1].text).c_str());
     return;
   }
@@ -177,7 +167,7 @@ void positionCommand(const std::vector<Token>& tokens) {
   GameLine& game = gameLines[1 - activeLine];
   std::string error;
   if (!setPosition(game.positions[0], fen.c_str(), &error)) {
-    say("info string Bad FEN \"%s\": %s; position unchanged", shown(fen).c_str(), shown(error).c_str());
+    writeLine("info string Bad FEN \"%s\": %s; position unchanged", shown(fen).c_str(), shown(error).c_str());
     return;
   }
   game.current = 0;
@@ -187,12 +177,12 @@ void positionCommand(const std::vector<Token>& tokens) {
   while (i < tokens.size() && tokens[i].text != "moves") ++i;
   for (++i; i < tokens.size(); ++i) {
     if (game.current + 1 >= GameLineSize) {
-      say("info string Too many moves, the game holds %d positions; moves from %s on ignored", GameLineSize,
+      writeLine("info string Too many moves, the game holds %d positions; moves from %s on ignored", GameLineSize,
           shown(tokens[i].text).c_str());
       return;
     }
     if (!playListedMove(game, tokens[i].text)) {
-      say("info string Illegal move %s; it and the moves after it are ignored", shown(tokens[i].text).c_str());
+      writeLine("info string Illegal move %s; it and the moves after it are ignored", shown(tokens[i].text).c_str());
       return;
     }
   }
@@ -224,19 +214,19 @@ void setoptionCommand(const std::string& line, const std::vector<Token>& tokens)
     }
   }
   if (name.empty()) {
-    say("info string setoption needs \"name <option>\"");
+    writeLine("info string setoption needs \"name <option>\"");
     return;
   }
   std::string registeredName;
   OptionRecord* option = findOption(name, &registeredName);
   if (!option) {
-    say("info string %s not recognized", shown(name).c_str());
+    writeLine("info string %s not recognized", shown(name).c_str());
     return;
   }
   if (option->type != "button" && value == optionValueText(*option)) return;
   std::string error;
   if (!setOptionFromText(*option, value, &error)) {
-    say("info string Value \"%s\" not recognized for option %s (%s); option unchanged", shown(value).c_str(),
+    writeLine("info string Value \"%s\" not recognized for option %s (%s); option unchanged", shown(value).c_str(),
         registeredName.c_str(), error.c_str());
     return;
   }
@@ -246,7 +236,7 @@ void setoptionCommand(const std::string& line, const std::vector<Token>& tokens)
   bool idle = !searching.load(std::memory_order_relaxed);
   if (idle && settings::threads != threadCount) {
     buildPool();
-    say("info string Threads now set to %d", threadCount);
+    writeLine("info string Threads now set to %d", threadCount);
   }
   if (settings::tableMemory > settings::hashMb) settings::tableMemory = settings::hashMb;
   if (idle && settings::tableMemory != builtTableMemory) {
@@ -301,7 +291,7 @@ void perftCommand(const std::vector<Token>& tokens) {
     if (*end != '\0') depth = 0;
   }
   if (depth < 1 || depth > MaxPerftDepth) {
-    say("info string go perft needs a depth from 1 to %d", MaxPerftDepth);
+    writeLine("info string go perft needs a depth from 1 to %d", MaxPerftDepth);
     return;
   }
   const Position& pos = currentPosition();
@@ -317,21 +307,21 @@ void perftCommand(const std::vector<Token>& tokens) {
     child.inCheck = kingAttacked(child, child.sideToMove()) ? 1 : 0;
     uint64_t nodes = depth == 1 ? 1 : stoppablePerft(child, (int)depth - 1, &stopped);
     if (stopped) {
-      say("info string perft stopped");
+      writeLine("info string perft stopped");
       return;
     }
-    say("%s: %llu", moveToText(m).c_str(), (unsigned long long)nodes);
+    writeLine("%s: %llu", moveToText(m).c_str(), (unsigned long long)nodes);
     total += nodes;
   }
-  say("");
-  say("Nodes searched: %llu", (unsigned long long)total);
+  writeLine("%s", "");
+  writeLine("Nodes searched: %llu", (unsigned long long)total);
 }
 
 // "d": a board diagram of the current position, its FEN and hash key.
 void displayCommand() {
   const Position& pos = currentPosition();
   const char* letters = " pnbrqk";
-  say(" +---+---+---+---+---+---+---+---+");
+  writeLine(" +---+---+---+---+---+---+---+---+");
   for (int rank = 7; rank >= 0; --rank) {
     std::string row = " |";
     for (int file = 0; file < 8; ++file) {
@@ -345,22 +335,22 @@ void displayCommand() {
       row += c;
       row += " |";
     }
-    say("%s %d", row.c_str(), rank + 1);
-    say(" +---+---+---+---+---+---+---+---+");
+    writeLine("%s %d", row.c_str(), rank + 1);
+    writeLine(" +---+---+---+---+---+---+---+---+");
   }
-  say("   a   b   c   d   e   f   g   h");
-  say("");
-  say("Fen: %s", positionToFen(pos).c_str());
-  say("Side to move: %s", pos.sideToMove() == White ? "white" : "black");
-  say("Key: %016llx", (unsigned long long)pos.key);
+  writeLine("   a   b   c   d   e   f   g   h");
+  writeLine("%s", "");
+  writeLine("Fen: %s", positionToFen(pos).c_str());
+  writeLine("Side to move: %s", pos.sideToMove() == White ? "white" : "black");
+  writeLine("Key: %016llx", (unsigned long long)pos.key);
   // Tablebase values when the loaded tables cover the position.
   int success = 0;
   if (maxMen == 0 || popcount(pos.occupied) > maxMen) return;
   int wdl = probeWdl(pos, &success);
   if (!success) return;
-  say("Tablebases WDL: %d", wdl);
+  writeLine("Tablebases WDL: %d", wdl);
   int dtz = probeDtz(pos, &success);
-  if (success) say("Tablebases DTZ: %d", dtz);
+  if (success) writeLine("Tablebases DTZ: %d", dtz);
 }
 
 // "eval": the evaluation terms of the current position.  The position is
@@ -381,10 +371,10 @@ void evalCommand() {
 // ---------------------------------------------------------------- dispatch
 
 void uciCommand() {
-  say("id name Orvane %s 64-bit ", ORVANE_VERSION);
-  say("id author %s", EngineAuthors);
-  for (const std::string& line : optionListing()) say("%s", line.c_str());
-  say("uciok");
+  writeLine("id name Orvane %s 64-bit ", ORVANE_VERSION);
+  writeLine("id author %s", EngineAuthors);
+  for (const std::string& line : optionListing()) writeLine("%s", line.c_str());
+  writeLine("uciok");
 }
 
 // Commands whose effect would change what a running search reads.
@@ -396,7 +386,8 @@ bool changesSearchInput(const std::vector<Token>& tokens) {
 
 void deferLine(const std::string& line) {
   if (deferredLines.size() >= MaxDeferredLines) {
-    say("info string Too many commands waiting for the search; \"%s\" dropped", shown(line.substr(0, 40)).c_str());
+    writeLine("info string Too many commands waiting for the search; \"%s\" dropped",
+              shown(line.substr(0, 40)).c_str());
     return;
   }
   deferredLines.push_back(line);
@@ -424,7 +415,7 @@ void executeLine(std::string line) {
   }
 
   if (command == "uci") uciCommand();
-  else if (command == "isready") say("readyok");
+  else if (command == "isready") writeLine("readyok");
   else if (command == "ucinewgame") {}
   else if (command == "position") positionCommand(tokens);
   else if (command == "setoption") setoptionCommand(line, tokens);
