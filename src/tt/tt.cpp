@@ -1,5 +1,6 @@
 #include "tt/tt.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -240,9 +241,57 @@ void report(const char* format, ...) {
   std::fflush(stdout);
 }
 
+// The hash file moves through this buffer a piece at a time, so saving and
+// loading never need a second table in memory (main thread only).
+constexpr uint64_t ChunkBuckets = 1024;
+TTBucket fileChunk[ChunkBuckets];
+
+// What one pass over a hash file found: whether every byte could be read,
+// and the first slot that cannot be a table entry.
+struct FileCheck {
+  bool complete = true;
+  const char* fault = nullptr;
+  uint64_t faultBucket = 0;
+  bool sound() const { return complete && !fault; }
+};
+
+// Reads the file from its start in pieces and checks every slot; with copy
+// set, each piece found sound is also written into the table.  Stops at the
+// first fault.
+FileCheck passOverFile(FILE* file, bool copy) {
+  FileCheck check;
+  std::rewind(file);
+  for (uint64_t first = 0; first < tt.bucketCount; first += ChunkBuckets) {
+    const uint64_t n = std::min(ChunkBuckets, tt.bucketCount - first);
+    if (std::fread(fileChunk, sizeof(TTBucket), n, file) != n) {
+      check.complete = false;
+      return check;
+    }
+    for (uint64_t b = 0; b < n; ++b)
+      for (int i = 0; i < 4; ++i)
+        if ((check.fault = slotFault(fileChunk[b].slot[i].check, fileChunk[b].slot[i].data, first + b))) {
+          check.faultBucket = first + b;
+          return check;
+        }
+    if (!copy) continue;
+    for (uint64_t b = 0; b < n; ++b)
+      for (int i = 0; i < 4; ++i) {
+        TTEntry& e = tt.buckets[first + b].slot[i];
+        const uint64_t d = fileChunk[b].slot[i].data;
+        storeWord(e.data, d);
+        storeWord(e.check, fileChunk[b].slot[i].check ^ d);
+      }
+  }
+  return check;
+}
+
 }  // namespace
 
 // The file holds each slot's plain key; in memory the check word is key ^ data.
+// Two threads storing into one slot at once can leave the key word of one
+// store beside the data of the other; such a slot (or any other that fails
+// the load's check) is written as an empty slot, so a file the engine wrote
+// always loads.
 void saveHash() {
   const char* name = settings::hashFileName.c_str();
   FILE* file = std::fopen(name, "wb");
@@ -252,17 +301,18 @@ void saveHash() {
   }
   report("Saving Hash");
   bool ok = true;
-  TTBucket chunk[1024];
-  for (uint64_t first = 0; ok && first < tt.bucketCount; first += 1024) {
-    uint64_t n = tt.bucketCount - first < 1024 ? tt.bucketCount - first : 1024;
+  for (uint64_t first = 0; ok && first < tt.bucketCount; first += ChunkBuckets) {
+    const uint64_t n = std::min(ChunkBuckets, tt.bucketCount - first);
     for (uint64_t b = 0; b < n; ++b)
       for (int i = 0; i < 4; ++i) {
         const TTEntry& e = tt.buckets[first + b].slot[i];
         uint64_t d = loadWord(e.data);
-        chunk[b].slot[i].check = loadWord(e.check) ^ d;
-        chunk[b].slot[i].data = d;
+        uint64_t key = loadWord(e.check) ^ d;
+        if (slotFault(key, d, first + b)) key = d = 0;
+        fileChunk[b].slot[i].check = key;
+        fileChunk[b].slot[i].data = d;
       }
-    ok = std::fwrite(chunk, sizeof(TTBucket), n, file) == n;
+    ok = std::fwrite(fileChunk, sizeof(TTBucket), n, file) == n;
   }
   // Buffered bytes reach the disk only at the close: its failure is a
   // failed save too.
@@ -273,10 +323,12 @@ void saveHash() {
     report("error writing file %s", name);
 }
 
-// The file is read and checked whole in a buffer of its own; the table is
-// replaced only by a file that is complete and plausible throughout, so a
-// damaged file can neither feed the search nonsense nor leave the table half
-// overwritten.
+// Two passes over the file: the first reads and checks it all, the second
+// copies it into the table.  So the table is replaced only by a file that
+// is complete and plausible throughout, a damaged file can neither feed the
+// search nonsense nor leave the table half overwritten, and no more than one
+// piece of the file is in memory at a time.  Should the file change between
+// the passes, the table is emptied rather than left half loaded.
 void loadHash() {
   const char* name = settings::hashFileName.c_str();
   FILE* file = std::fopen(name, "rb");
@@ -286,39 +338,18 @@ void loadHash() {
   }
   report("Loading Hash from %s", name);
   long size = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
-  std::rewind(file);
   if (size < 0 || (uint64_t)size != tt.byteSize) {
     report("File size does not match Hash size");
-    std::fclose(file);
-    return;
-  }
-  TTBucket* image = static_cast<TTBucket*>(std::aligned_alloc(64, tt.byteSize));
-  if (!image) {
-    report("Not enough memory to check %s; table unchanged", name);
-    std::fclose(file);
-    return;
-  }
-  const bool complete = std::fread(image, sizeof(TTBucket), tt.bucketCount, file) == tt.bucketCount;
-  std::fclose(file);
-  const char* fault = nullptr;
-  uint64_t faultBucket = 0;
-  for (uint64_t b = 0; complete && !fault && b < tt.bucketCount; ++b)
-    for (int i = 0; i < 4 && !fault; ++i)
-      if ((fault = slotFault(image[b].slot[i].check, image[b].slot[i].data, b))) faultBucket = b;
-  if (!complete) {
+  } else if (const FileCheck check = passOverFile(file, false); !check.complete) {
     report("Error: could not read full file.");
-  } else if (fault) {
+  } else if (check.fault) {
     report("%s is not a hash file of this table (bucket %llu holds %s); table unchanged", name,
-           (unsigned long long)faultBucket, fault);
+           (unsigned long long)check.faultBucket, check.fault);
+  } else if (!passOverFile(file, true).sound()) {
+    ttClearSilently();
+    report("%s changed while it was loaded; table cleared", name);
   } else {
-    for (uint64_t b = 0; b < tt.bucketCount; ++b)
-      for (int i = 0; i < 4; ++i) {
-        TTEntry& e = tt.buckets[b].slot[i];
-        const uint64_t d = image[b].slot[i].data;
-        storeWord(e.data, d);
-        storeWord(e.check, image[b].slot[i].check ^ d);
-      }
     report("Hash Loaded");
   }
-  std::free(image);
+  std::fclose(file);
 }

@@ -127,7 +127,9 @@ inline int scoreFromTT(int score, int ply) {
 // "info string" reports.  Neither changes the generation or the count of
 // used slots; a load replaces the table only with a complete file whose
 // every slot could have been stored by the search, and otherwise leaves
-// the table as it was.
+// the table as it was.  A save writes a slot that would fail that check (a
+// slot two threads wrote at once) as an empty one.  Both read or write the
+// file in pieces, never holding a second copy of the table.
 void saveHash();
 void loadHash();
 
