@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -154,6 +155,15 @@ int keepHeaviest(BookMove* moves, int count) {
   return kept;
 }
 
+// Drops the moves that are not in allowed, keeping the order of the others;
+// the count left.
+int keepAllowed(BookMove* moves, int count, const Move* allowed, int allowedCount) {
+  int kept = 0;
+  for (int i = 0; i < count; ++i)
+    if (std::find(allowed, allowed + allowedCount, moves[i].move) != allowed + allowedCount) moves[kept++] = moves[i];
+  return kept;
+}
+
 }  // namespace
 
 Key bookKey(const Position& pos) {
@@ -249,8 +259,8 @@ Move chooseBookMove(BookMove* moves, int count, bool heaviestOnly) {
   return moves[count - 1].move;
 }
 
-Move probeBook(const Position& root) {
+Move probeBook(const Position& root, const Move* allowed, int allowedCount) {
   BookMove moves[MaxBookMoves];
-  const int count = findBookMoves(root, moves);
+  const int count = keepAllowed(moves, findBookMoves(root, moves), allowed, allowedCount);
   return count > 0 ? chooseBookMove(moves, count, settings::bestBookLine != 0) : 0;
 }

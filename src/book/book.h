@@ -64,6 +64,9 @@ int findBookMoves(const Position& root, BookMove* moves);
 // moves.  count > 0.
 Move chooseBookMove(BookMove* moves, int count, bool heaviestOnly);
 
-// A book move for root, or 0 when findBookMoves finds none; "Best Book
-// Line" restricts the choice to the heaviest moves.
-Move probeBook(const Position& root);
+// A book move for root that is one of the allowed moves (the search's root
+// moves, which "go searchmoves" or the tablebases may narrow), or 0 when no
+// book move is allowed.  The book moves that are not allowed are left out
+// before the weighted choice; "Best Book Line" restricts it to the heaviest
+// of those left.
+Move probeBook(const Position& root, const Move* allowed, int allowedCount);

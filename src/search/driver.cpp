@@ -204,14 +204,15 @@ void takeAnswer(const SearchThread& main, int depth, std::string& best, std::str
   ponder = moveToText(main.iterPV[depth][1]);
 }
 
-// The book's move for the root when the book is on and open, and only when
-// it is one of the root moves (so "searchmoves" restricts it too); else 0.
+// The book's move for the root when the book is on and open, chosen among
+// the book moves that are root moves (so "searchmoves" and the tablebase
+// filter restrict it too); else 0.
 Move askBook(const Position& root, const SearchThread& main) {
   if (!settings::ownBook || !bookIsOpen()) return 0;
-  const Move m = probeBook(root);
-  for (int i = 0; m && main.rootMoves[i].move; i++)
-    if (main.rootMoves[i].move == m) return m;
-  return 0;
+  Move allowed[MaxRootMoves];
+  int count = 0;
+  for (; main.rootMoves[count].move; count++) allowed[count] = main.rootMoves[count].move;
+  return probeBook(root, allowed, count);
 }
 
 // A ponder or infinite search that ended by itself keeps handling commands

@@ -151,6 +151,38 @@ TEST_F(Book, BestBookLineChoosesOnlyAmongTheHeaviest) {
   EXPECT_NEAR(drawn[3] / 10000.0, 0.5, 0.05);
 }
 
+// The choice keeps to the allowed moves (the root moves "go searchmoves"
+// leaves), with their weights; "Best Book Line" takes the heaviest of them;
+// with no book move allowed there is no book move.
+TEST_F(Book, ChoiceKeepsToTheAllowedMoves) {
+  Chess960Guard standard(0);
+  const Position start = fenPosition(StartFen);
+  const char* const book[4][2] = {{"e2", "e4"}, {"d2", "d4"}, {"g1", "f3"}, {"c2", "c4"}};
+  const uint16_t weights[4] = {50, 30, 30, 5};
+  std::vector<BookEntry> entries;
+  for (int i = 0; i < 4; ++i) entries.push_back({bookKey(start), polyglotMove(book[i][0], book[i][1]), weights[i], 0});
+  useBook(writeBook(entries));
+  auto drawn = [&](std::vector<std::string> allowedTexts, int draws) {
+    std::vector<Move> allowed;
+    for (const std::string& text : allowedTexts) allowed.push_back(findMove(start, text));
+    std::map<std::string, int> count;
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < draws; ++i) count[moveToText(probeBook(start, allowed.data(), (int)allowed.size()))]++;
+    testing::internal::GetCapturedStdout();
+    return count;
+  };
+  std::srand(11);
+  std::map<std::string, int> count = drawn({"a2a3", "c2c4", "d2d4", "g1f3"}, 6500);
+  EXPECT_EQ(count.size(), 3u);
+  EXPECT_NEAR(count["d2d4"], 3000, 200);
+  EXPECT_NEAR(count["g1f3"], 3000, 200);
+  EXPECT_NEAR(count["c2c4"], 500, 100);
+  settings::bestBookLine = 1;
+  count = drawn({"c2c4", "g1f3"}, 100);
+  EXPECT_EQ(count, (std::map<std::string, int>{{"g1f3", 100}}));
+  EXPECT_EQ(drawn({"a2a3", "b2b4"}, 1), (std::map<std::string, int>{{"0000", 1}}));
+}
+
 // Books write castling as king takes rook on the standard squares: with the
 // king on e1/e8 that is the king's destination in standard chess, and in
 // Chess960 (where the engine writes king takes rook) the run is refused; a
@@ -176,7 +208,8 @@ TEST_F(Book, CastlingEntries) {
   useBook(writeBook({{bookKey(shifted), polyglotMove("f1", "h1"), 2, 0}}));
   EXPECT_EQ(bookMovesText(shifted), "f1h1:2");
   testing::internal::CaptureStdout();
-  EXPECT_EQ(moveKind(probeBook(shifted)), KindCastle);
+  const std::vector<Move> legal = legalMoves(shifted);
+  EXPECT_EQ(moveKind(probeBook(shifted, legal.data(), (int)legal.size())), KindCastle);
   testing::internal::GetCapturedStdout();
 }
 
@@ -228,8 +261,9 @@ TEST_F(Book, UnreadableFileGivesOneMessage) {
   if (stat(liar, &info) != 0 || info.st_size < 4096) GTEST_SKIP() << liar << " not available";
   useBook(liar);
   ASSERT_TRUE(bookIsOpen());
+  const std::vector<Move> legal = legalMoves(fenPosition(StartFen));
   testing::internal::CaptureStdout();
-  EXPECT_EQ(probeBook(fenPosition(StartFen)), 0);
+  EXPECT_EQ(probeBook(fenPosition(StartFen), legal.data(), (int)legal.size()), 0);
   const std::string said = testing::internal::GetCapturedStdout();
   EXPECT_EQ(said, "Checking book\nStill Checking book\ninfo string Error with fread of opening book " +
                       std::string(liar) + " (unexpected end of file); no book move\n");

@@ -89,6 +89,22 @@ TEST(BookSession, BookMoveIsAnsweredAtOnceWithoutPonderMove) {
   EXPECT_TRUE(whiteReplies.count(lines.back().substr(9))) << lines.back();
 }
 
+// "go searchmoves" narrows the book's choice: with "Best Book Line" the
+// heaviest allowed move is played at once (not the book's favourite, which
+// is not allowed); a root without allowed book moves is searched.
+TEST(BookSession, SearchmovesNarrowTheBookChoice) {
+  ASSERT_EQ(access(SliceBook.c_str(), R_OK), 0) << SliceBook << " is missing";
+  Engine e({"setoption name Book File value " + SliceBook, "setoption name Best Book Line value true",
+            "position startpos"});
+  std::vector<std::string> lines = e.search("go depth 3 searchmoves g2g3 b2b3");
+  EXPECT_TRUE(contains(lines, "Found entry or entries"));
+  EXPECT_FALSE(contains(lines, "info depth 2"));
+  EXPECT_EQ(lines.back(), "bestmove g2g3");
+  lines = e.search("go depth 2 searchmoves a2a4");
+  EXPECT_TRUE(contains(lines, "info depth 2"));
+  EXPECT_EQ(lines.back().rfind("bestmove a2a4", 0), 0u) << lines.back();
+}
+
 TEST(BookSession, FilesThatAreNoBooksNeverStopTheEngine) {
   const std::string empty = tempPath("empty.bin"), stub = tempPath("stub.bin"), junk = tempPath("junk.bin");
   std::ofstream(empty).close();
