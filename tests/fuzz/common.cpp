@@ -53,6 +53,10 @@ void startEngine() {
     builtTableMemory = settings::tableMemory;
     buildPool();
   }
+  // The helpers wait on the pool's condition variable; they must be gone
+  // before the static objects are destroyed at exit, as in the program's
+  // quit sequence.
+  std::atexit([] { stopPool(); });
   commandPoller = handleCommand;
   commandQueueIsEmpty = queueIsEmpty;
   quitSequence = quitFromSearch;

@@ -1,12 +1,12 @@
 // Feeds arbitrary bytes to the UCI command handler as lines, one after
-// another, on a fresh engine state per input.  Searches are kept bounded
-// (every "go" searches to depth 1 or 2, "go perft" to at most 2, no
-// "infinite"),
-// "Threads", "Hash" and "Table Memory" stay small, every option naming a
-// file or folder points into the process's scratch folder, and "quit" lines
-// are left out.  After every line the current position (and after a
-// "position" line the whole game line) must pass the position check, and
-// the handler must never have started the quit sequence.
+// another, on a fresh engine state per input.  Searches are kept bounded:
+// one "go" per input searches, to depth 1 or 2, "go perft" counts to at
+// most 2, "infinite" is left out.  "Threads", "Hash" and "Table Memory"
+// stay small, every option naming a file or folder points into the
+// process's scratch folder, and "quit" lines are left out.  After every
+// line the current position (after a "position" line the whole game line)
+// must pass the position check, and the handler must never have started
+// the quit sequence.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -26,7 +26,7 @@
 namespace {
 
 constexpr int MaxLinesPerInput = 48;
-constexpr int MaxSearchesPerInput = 2;
+constexpr int MaxSearchesPerInput = 1;
 constexpr long MaxSearchDepth = 2;
 constexpr long MaxPerftDepth = 2;
 
