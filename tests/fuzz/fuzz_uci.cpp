@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "board/settings.h"
 #include "engine/input.h"
 #include "engine/options.h"
 #include "engine/uci.h"
@@ -84,10 +85,14 @@ std::string scratchName(const std::string& value, const char* folder) {
 
 // "setoption" lines whose value needs bounding, rebuilt; others unchanged.
 std::string boundedSetoption(const std::string& line, const std::vector<std::string>& words) {
+  // The name as the handler reads it: the words after "name", up to "value".
   std::string name, value;
+  bool inName = false;
   size_t i = 1;
-  for (; i < words.size() && words[i] != "value"; ++i)
-    if (words[i] != "name") name += (name.empty() ? "" : " ") + words[i];
+  for (; i < words.size() && words[i] != "value"; ++i) {
+    if (words[i] == "name") inName = true;
+    else if (inName) name += (name.empty() ? "" : " ") + words[i];
+  }
   for (++i; i < words.size(); ++i) value += (value.empty() ? "" : " ") + words[i];
   const std::string key = lowered(name);
   if (key == "threads") value = clampedNumber(value, 1, 2);
@@ -128,6 +133,17 @@ void runLine(const std::string& line) {
   handleCommand();
   while (hasDeferredCommands()) handleCommand();
   if (quitRequested.load()) fuzzFailure("the handler raised the quit flag on \"" + line + "\"");
+}
+
+// Whether a file option names nothing or a place inside the scratch folder.
+bool insideScratch(const std::string& path) {
+  return path.empty() || path == "<empty>" ||
+         (path.rfind(scratchDir() + "/", 0) == 0 && path.find("..") == std::string::npos);
+}
+
+void checkFileOptions(const std::string& line) {
+  for (const std::string* path : {&settings::bookFile, &settings::logFile, &settings::hashFileName, &settings::syzygyPath})
+    if (!insideScratch(*path)) fuzzFailure("after \"" + line + "\" a file option names " + *path);
 }
 
 void checkGame(bool whole, const std::string& line) {
@@ -184,6 +200,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     start = end + 1;
     if (line.empty()) continue;
     runLine(line);
+    checkFileOptions(line);
     checkGame(line.rfind("position", 0) == 0, line);
   }
   return 0;
