@@ -10,6 +10,7 @@
 #include <ctime>
 
 #include "board/bitboard.h"
+#include "board/output.h"
 #include "board/position.h"
 #include "board/settings.h"
 #include "book/book.h"
@@ -51,7 +52,7 @@ int main(int argc, char** argv) {
 
   hasPopcnt = cpuHasPopcnt() ? 1 : 0;
   std::printf("Orvane %s 64-bit by %s\n", ORVANE_VERSION, EngineAuthors);
-  if (hasPopcnt) std::printf("using hardware POPCNT\n");
+  if (hasPopcnt) writeLine("using hardware POPCNT");
 
   initBitboards();
   initZobrist();

@@ -13,6 +13,7 @@
 
 #include "board/movegen.h"
 #include "board/movetext.h"
+#include "board/output.h"
 #include "board/settings.h"
 #include "book/book.h"
 #include "eval/evaluate.h"
@@ -115,8 +116,7 @@ int buildRootMoves(Position& root, const char* searchMovesText, RootMove* rootMo
     }
     rootMoves[count].move = 0;
     if (count > 0 || pass == 1) return count;
-    std::printf("info string no legal move matches searchmoves, searching all moves\n");
-    std::fflush(stdout);
+    writeLine("info string no legal move matches searchmoves, searching all moves");
   }
   return 0;
 }

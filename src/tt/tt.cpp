@@ -8,6 +8,7 @@
 #include <new>
 
 #include "board/memory.h"
+#include "board/output.h"
 #include "board/position.h"
 #include "board/settings.h"
 
@@ -94,15 +95,13 @@ void ttResize(int megabytes) {
     return;
   }
   ttAllocate(megabytes);
-  std::printf("info string Hash table size is now %d meg\n", megabytes);
-  std::fflush(stdout);
+  writeLine("info string Hash table size is now %d meg", megabytes);
   tt.allocatedMegabytes = megabytes;
 }
 
 void ttClear() {
   zeroBuckets();
-  std::printf("info string Clearing Hash\n");
-  std::fflush(stdout);
+  writeLine("info string Clearing Hash");
 }
 
 void ttClearSilently() { zeroBuckets(); }
@@ -232,13 +231,12 @@ const char* slotFault(uint64_t key, uint64_t data, uint64_t bucketIndex) {
 // One "info string" line about the hash file, flushed at once.
 void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void report(const char* format, ...) {
+  char text[1024];
   va_list args;
   va_start(args, format);
-  std::fputs("info string ", stdout);
-  std::vprintf(format, args);
+  std::vsnprintf(text, sizeof text, format, args);
   va_end(args);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  writeLine("info string %s", text);
 }
 
 // The hash file moves through this buffer a piece at a time, so saving and

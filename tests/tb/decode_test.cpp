@@ -123,10 +123,14 @@ class TbDamage : public ::testing::Test {
         EXPECT_TRUE(a.wdlOk[i] && a.dtzOk[i]) << file << ": " << p.material << " failed";
       }
       if (!sameMaterial || exactWhenDetected) {
-        if (a.wdlOk[i]) EXPECT_EQ(a.wdl[i], p.wdl) << file << ": " << p.material;
-        if (a.dtzOk[i]) EXPECT_EQ(a.dtz[i], p.dtz) << file << ": " << p.material;
-      } else {
-        if (a.wdlOk[i]) EXPECT_TRUE(a.wdl[i] >= -2 && a.wdl[i] <= 2) << a.wdl[i];
+        if (a.wdlOk[i]) {
+          EXPECT_EQ(a.wdl[i], p.wdl) << file << ": " << p.material;
+        }
+        if (a.dtzOk[i]) {
+          EXPECT_EQ(a.dtz[i], p.dtz) << file << ": " << p.material;
+        }
+      } else if (a.wdlOk[i]) {
+        EXPECT_TRUE(a.wdl[i] >= -2 && a.wdl[i] <= 2) << a.wdl[i];
       }
     }
     return a;
