@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -31,4 +32,14 @@ void writeLine(const char* format, ...) {
   }
   va_end(again);
   std::fflush(stdout);
+}
+
+void fatalError(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::vfprintf(stderr, format, args);
+  va_end(args);
+  std::fputc('\n', stderr);
+  std::fflush(nullptr);
+  std::_Exit(1);
 }

@@ -8,3 +8,10 @@
 // Formats one line (the line feed is added here), writes it with a single
 // call and flushes standard output.
 void writeLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// Ends the process with status 1 after a message on standard error, for
+// the conditions the engine cannot run without (a table that cannot be
+// allocated).  The static destructors are skipped: helper threads may be
+// parked on the pool's condition variable, and destroying it under them
+// could hang the exit.
+[[noreturn]] void fatalError(const char* format, ...) __attribute__((format(printf, 1, 2)));

@@ -8,8 +8,10 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
+#include "board/output.h"
 #include "board/position.h"
 #include "engine/log.h"
 #include "search/flags.h"
@@ -134,7 +136,15 @@ void inputThreadMain() {
   raiseWake();
 }
 
-void startInputThread() { inputThread = std::thread(inputThreadMain); }
+// Without its input thread the engine cannot hear a command, so a system
+// that refuses the thread (a process or memory limit) ends it at once.
+void startInputThread() {
+  try {
+    inputThread = std::thread(inputThreadMain);
+  } catch (const std::system_error& e) {
+    fatalError("could not start the input thread (%s)", e.what());
+  }
+}
 
 void joinInputThread() {
   if (inputThread.joinable()) inputThread.join();

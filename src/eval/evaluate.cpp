@@ -14,6 +14,7 @@
 #include <sstream>
 
 #include "board/memory.h"
+#include "board/output.h"
 #include "board/settings.h"
 #include "eval/endgame.h"
 #include "eval/pawns.h"
@@ -93,11 +94,8 @@ uint64_t tableEntries(double x) {
 template <class T>
 T* zeroedTable(uint64_t entries) {
   T* table = static_cast<T*>(allocateZeroed(entries * sizeof(T)));
-  if (!table) {
-    std::fprintf(stderr, "could not allocate %llu bytes for the evaluation caches\n",
-                 (unsigned long long)(entries * sizeof(T)));
-    std::exit(1);
-  }
+  if (!table)
+    fatalError("could not allocate %llu bytes for the evaluation caches", (unsigned long long)(entries * sizeof(T)));
   return table;
 }
 

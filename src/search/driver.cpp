@@ -302,8 +302,7 @@ int search(Position& root, int depthLimit, const char* searchMovesText, double t
   searching.store(1, std::memory_order_relaxed);
   if (settings::threads != threadCount) {
     buildPool();
-    std::printf("info string Threads now set to %d\n", threadCount);
-    std::fflush(stdout);
+    writeLine("info string Threads now set to %d", threadCount);
   }
   searchStart = now();
   timeUp = 0;

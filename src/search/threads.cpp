@@ -12,8 +12,10 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
+#include "board/output.h"
 #include "board/position.h"
 #include "board/settings.h"
 #include "eval/evaluate.h"
@@ -90,6 +92,20 @@ int helperCount() {
   return n;
 }
 
+// Starts helper t.  When the system refuses another thread (a process or
+// memory limit), the pool keeps the threads it has and "Threads" says so.
+bool startHelper(int t) {
+  try {
+    searchThreads[t]->threadHandle = std::thread(helperMain, t);
+    return true;
+  } catch (const std::system_error& e) {
+    writeLine("info string could not start search thread %d (%s); searching with %d", t + 1, e.what(), t);
+    threadCount = t;
+    settings::threads = t;
+    return false;
+  }
+}
+
 }  // namespace
 
 void stopPool() {
@@ -115,7 +131,8 @@ void buildPool() {
     searchThreads[t]->wake = 0;
     allocateEvalCaches(threadCaches[t], builtTableMemory, threadCount);
   }
-  for (int t = 1; t < threadCount; t++) searchThreads[t]->threadHandle = std::thread(helperMain, t);
+  for (int t = 1; t < threadCount; t++)
+    if (!startHelper(t)) break;
 }
 
 void startIteration(int depth) {

@@ -76,10 +76,7 @@ void ttAllocate(int megabytes) {
     if (memory) break;
     count /= 2;
   }
-  if (!memory) {
-    std::fprintf(stderr, "Hash table must be bigger than 0\n");
-    std::exit(1);
-  }
+  if (!memory) fatalError("Hash table must be bigger than 0");
   tt.buckets = static_cast<TTBucket*>(memory);
   tt.bucketCount = count;
   tt.mask = count - 1;
