@@ -1,6 +1,6 @@
 // Feeds arbitrary bytes to the UCI command handler as lines, one after
 // another, on a fresh engine state per input.  Searches are kept bounded:
-// one "go" per input searches, to depth 1 or 2, "go perft" counts to at
+// one "go" per input searches, to depth 1, "go perft" counts to at
 // most 2, "infinite" is left out.  "Threads", "Hash" and "Table Memory"
 // stay small, every option naming a file or folder points into the
 // process's scratch folder, and "quit" lines are left out.  After every
@@ -28,7 +28,7 @@ namespace {
 
 constexpr int MaxLinesPerInput = 48;
 constexpr int MaxSearchesPerInput = 1;
-constexpr long MaxSearchDepth = 2;
+constexpr long MaxSearchDepth = 1;
 constexpr long MaxPerftDepth = 2;
 
 std::string lowered(std::string text) {
@@ -50,7 +50,7 @@ std::string joined(const std::vector<std::string>& words) {
 }
 
 // "go perft N" with N at most 2; any other "go" gets a leading depth and
-// keeps its words, depths clamped to 1..2, clock values to a few
+// keeps its words, depths clamped to 1, clock values to a few
 // milliseconds, "infinite" left out.
 std::string boundedGo(std::vector<std::string> words) {
   if (words.size() > 1 && words[1] == "perft") {
