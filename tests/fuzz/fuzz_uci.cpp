@@ -135,10 +135,12 @@ void runLine(const std::string& line) {
   if (quitRequested.load()) fuzzFailure("the handler raised the quit flag on \"" + line + "\"");
 }
 
-// Whether a file option names nothing or a place inside the scratch folder.
+// Whether a file option names nothing or a place inside the scratch folder
+// (a name such as "book...bin" is inside; a ".." component is not).
 bool insideScratch(const std::string& path) {
+  const std::string components = path + "/";
   return path.empty() || path == "<empty>" ||
-         (path.rfind(scratchDir() + "/", 0) == 0 && path.find("..") == std::string::npos);
+         (path.rfind(scratchDir() + "/", 0) == 0 && components.find("/../") == std::string::npos);
 }
 
 void checkFileOptions(const std::string& line) {
