@@ -29,6 +29,17 @@ void quitFromSearch() { fuzzFailure("the search ran the quit sequence"); }
 
 }  // namespace
 
+void discardStandardOutput() {
+  static bool done = false;
+  if (done) return;
+  done = true;
+  cookie_io_functions_t sink{};
+  sink.write = [](void*, const char*, size_t size) -> ssize_t { return (ssize_t)size; };
+  FILE* nowhere = fopencookie(nullptr, "w", sink);
+  if (!nowhere) fuzzFailure("cannot open the output sink");
+  stdout = nowhere;
+}
+
 void startEngine() {
   static bool started = false;
   if (started) return;

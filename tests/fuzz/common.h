@@ -16,6 +16,11 @@
 // no book, log or tablebase file.  Safe to call more than once.
 void startEngine();
 
+// Sends standard output to a sink that drops it without a system call: the
+// engine flushes after every line, and writing those lines to /dev/null
+// would cost the targets a large share of their speed.
+void discardStandardOutput();
+
 // Why pos breaks an invariant of the Position record (bitboards against
 // the board array, the unions and counts, every key against its value
 // computed from scratch, the check flag), or an empty text when it holds.

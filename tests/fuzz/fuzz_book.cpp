@@ -76,8 +76,7 @@ void checkProbe(const Position& pos) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static bool quiet = std::freopen("/dev/null", "w", stdout) != nullptr;
-  (void)quiet;
+  discardStandardOutput();
   startEngine();
   std::vector<uint8_t> bytes(data, data + size);
   FILE* stream = size ? fmemopen(bytes.data(), size, "rb") : nullptr;

@@ -72,7 +72,7 @@ void runSearch(const Position& root, int depth) {
 HashImage& image() {
   static HashImage im;
   if (!im.file.empty()) return im;
-  if (!std::freopen("/dev/null", "w", stdout)) fuzzFailure("cannot silence standard output");
+  discardStandardOutput();
   startEngine();
   for (const char* fen : SearchFens) {
     Position pos;

@@ -171,7 +171,7 @@ void prepare() {
   static bool done = false;
   if (done) return;
   done = true;
-  if (!std::freopen("/dev/null", "w", stdout)) fuzzFailure("cannot silence standard output");
+  discardStandardOutput();
   startEngine();
   inputEnded.store(1);  // ponder searches answer without a "ponderhit"
   std::filesystem::create_directories(scratchDir() + "/files");
