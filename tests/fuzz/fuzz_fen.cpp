@@ -1,13 +1,18 @@
 // Feeds arbitrary text to the FEN set-up routine alone.  Every FEN it
-// accepts must give a consistent position, write back a FEN that sets up
-// the same position (and the same castling data), and have a perft 2 count
-// from the engine's move generator equal to the count from an independent
-// generator written here (attack sets, pawn steps, castling from the
-// castling data); both test legality by making every move.
+// accepts must give a consistent position and write back a FEN that sets
+// up the same position (and the same castling data).  Its perft 2 is then
+// taken by the engine's move generator and by an independent one written
+// here (attack sets, pawn steps, castling from the castling data), move by
+// move: at the root and in every child both must find the same legal
+// moves, legality tested by making every move, and every child must be
+// consistent.  Equal move sets make equal perft 2 counts, and a difference
+// is reported with the move.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
 #include "board/movegen.h"
+#include "board/movetext.h"
 #include "common.h"
 
 namespace {
@@ -75,33 +80,56 @@ int referenceMoves(const Position& pos, Move* list) {
   return n;
 }
 
-uint64_t referencePerft(const Position& pos, int depth) {
-  Move list[MaxMoves];
-  const int n = referenceMoves(pos, list);
-  uint64_t total = 0;
-  Position child;
-  for (int i = 0; i < n; ++i) {
-    if (!makeMove(pos, child, list[i])) continue;
-    child.inCheck = kingAttacked(child, child.sideToMove()) ? 1 : 0;
-    total += depth <= 1 ? 1 : referencePerft(child, depth - 1);
-  }
-  return total;
+// Where a finding was made, for its message: the FEN, or the FEN and the
+// root move leading to the position.
+std::string place(const std::string& fen, Move via) { return via ? fen + " after " + moveToText(via) : fen; }
+
+// Sorts a generator's moves; a move listed twice (or the null move) would
+// be counted twice (or made as a pass) and is a fault.
+void sortMoves(Move* list, int n, const char* generator, const std::string& fen, Move via) {
+  std::sort(list, list + n);
+  if (n > 0 && list[0] == 0) fuzzFailure(std::string(generator) + " lists the null move in " + place(fen, via));
+  if (std::adjacent_find(list, list + n) != list + n)
+    fuzzFailure(std::string(generator) + " lists a move twice in " + place(fen, via));
 }
 
-// The engine's legal moves must pass its own pseudo-legality test (the
-// picker trusts it for hash and killer moves) and leave consistent children.
-void checkChildren(const Position& pos, const std::string& fen) {
-  int list[MaxMoves];
-  const int n = generateAll(pos, list);
+// The legal moves of pos: the engine's generator and the reference must
+// both list every one of them (either may list illegal ones, which making
+// the move refuses).  Each distinct move is made once, since both test
+// legality with the same makeMove; visit sees every legal child.  via is
+// the root move that led to pos, 0 at the root, where every engine move
+// must also pass the engine's own pseudo-legality test (the move picker
+// trusts it for hash and killer moves).
+template <class Visit>
+int legalMoves(const Position& pos, const std::string& fen, Move via, Visit visit) {
+  int entries[MaxMoves];
+  Move engine[MaxMoves], reference[MaxMoves];
+  const int ne = generateAll(pos, entries);
+  for (int i = 0; i < ne; ++i) engine[i] = entryMove(entries[i]);
+  const int nr = referenceMoves(pos, reference);
+  sortMoves(engine, ne, "the engine", fen, via);
+  sortMoves(reference, nr, "the reference", fen, via);
+  if (!via)
+    for (int i = 0; i < ne; ++i)
+      if (!isPseudoLegal(pos, engine[i]))
+        fuzzFailure("generated move " + moveToText(engine[i]) + " not pseudo-legal in " + fen);
+  int count = 0;
   Position child;
-  for (int i = 0; i < n; ++i) {
-    const Move m = entryMove(list[i]);
-    if (!isPseudoLegal(pos, m)) fuzzFailure("generated move " + std::to_string(m) + " not pseudo-legal in " + fen);
+  for (int i = 0, j = 0; i < ne || j < nr;) {
+    const bool byEngine = j >= nr || (i < ne && engine[i] <= reference[j]);
+    const bool byReference = i >= ne || (j < nr && reference[j] <= engine[i]);
+    const Move m = byEngine ? engine[i] : reference[j];
+    i += byEngine;
+    j += byReference;
     if (!makeMove(pos, child, m)) continue;
+    if (!byEngine || !byReference)
+      fuzzFailure("legal move " + moveToText(m) + " missing from " + (byEngine ? "the reference's" : "the engine's") +
+                  " moves in " + place(fen, via));
     child.inCheck = kingAttacked(child, child.sideToMove()) ? 1 : 0;
-    const std::string fault = positionFault(child);
-    if (!fault.empty()) fuzzFailure("after move " + std::to_string(m) + " in " + fen + ": " + fault);
+    ++count;
+    visit(child, m);
   }
+  return count;
 }
 
 bool samePosition(const Position& a, const Position& b) {
@@ -130,9 +158,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzzFailure("written FEN " + fen + " sets up another position than \"" + text + "\"");
   if (positionToFen(again) != fen) fuzzFailure("FEN " + fen + " is not written back unchanged");
 
-  checkChildren(pos, fen);
-  const uint64_t engine = perft(pos, 2), reference = referencePerft(pos, 2);
-  if (engine != reference)
-    fuzzFailure("perft 2 of " + fen + ": engine " + std::to_string(engine) + ", reference " + std::to_string(reference));
+  // Perft 2 by both generators, compared move by move: the root's legal
+  // moves, each child's consistency and each child's legal moves.
+  const int rootMoves = legalMoves(pos, fen, 0, [&](const Position& child, Move m) {
+    const std::string childFault = positionFault(child);
+    if (!childFault.empty()) fuzzFailure(place(fen, m) + ": " + childFault);
+    legalMoves(child, fen, m, [](const Position&, Move) {});
+  });
+  if (perft(pos, 1) != (uint64_t)rootMoves)
+    fuzzFailure("perft 1 of " + fen + " is " + std::to_string(perft(pos, 1)) + ", not " + std::to_string(rootMoves));
   return 0;
 }

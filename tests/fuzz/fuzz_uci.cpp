@@ -1,12 +1,13 @@
 // Feeds arbitrary bytes to the UCI command handler as lines, one after
 // another, on a fresh engine state per input.  Searches are kept bounded:
 // one "go" per input searches, to depth 1, "go perft" counts to at
-// most 2, "infinite" is left out.  "Threads", "Hash" and "Table Memory"
-// stay small, every option naming a file or folder points into the
-// process's scratch folder, and "quit" lines are left out.  After every
-// line the current position (after a "position" line the whole game line)
-// must pass the position check, and the handler must never have started
-// the quit sequence.
+// most 2, "infinite" is left out.  "Hash" and "Table Memory" stay small
+// and "Threads" at 1 (a helper thread's start, and the fresh caches every
+// search then touches, cost more than the rest of an input).  Every option
+// naming a file or folder points into the process's scratch folder, and
+// "quit" lines are left out.  After every line the current position (after
+// a "position" line the whole game line) must pass the position check, and
+// the handler must never have started the quit sequence.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -50,8 +51,8 @@ std::string joined(const std::vector<std::string>& words) {
 }
 
 // "go perft N" with N at most 2; any other "go" gets a leading depth and
-// keeps its words, depths clamped to 1, clock values to a few
-// milliseconds, "infinite" left out.
+// keeps its words, depths clamped to 1 (a missing one given), clock values
+// to a few milliseconds, "infinite" left out.
 std::string boundedGo(std::vector<std::string> words) {
   if (words.size() > 1 && words[1] == "perft") {
     // Depths the handler refuses stay as they are.
@@ -66,6 +67,9 @@ std::string boundedGo(std::vector<std::string> words) {
     out.push_back(w);
     const bool takesValue = w == "depth" || w == "wtime" || w == "btime" || w == "winc" || w == "binc" ||
                             w == "movetime" || w == "movestogo" || w == "nodes";
+    // A closing "depth" without a value would put the depth limit back to
+    // none, and the search would run on the clock instead.
+    if (w == "depth" && i + 1 >= words.size()) out.push_back("1");
     if (!takesValue || i + 1 >= words.size()) continue;
     const std::string& v = words[++i];
     out.push_back(w == "depth" ? clampedNumber(v, 1, MaxSearchDepth) : w == "nodes" ? v : clampedNumber(v, -5, 5));
@@ -95,7 +99,7 @@ std::string boundedSetoption(const std::string& line, const std::vector<std::str
   }
   for (++i; i < words.size(); ++i) value += (value.empty() ? "" : " ") + words[i];
   const std::string key = lowered(name);
-  if (key == "threads") value = clampedNumber(value, 1, 2);
+  if (key == "threads") value = clampedNumber(value, 1, 1);
   else if (key == "hash" || key == "table memory") value = clampedNumber(value, 1, 2);
   else if (key == "book file" || key == "log file" || key == "hash file name") value = scratchName(value, "files");
   else if (key == "syzygypath") value = value.empty() || value == "<empty>" ? value : scratchDir() + "/tb";
