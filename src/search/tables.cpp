@@ -1,6 +1,8 @@
 #include "search/tables.h"
 
 #include <algorithm>
+#include <array>
+#include <climits>
 #include <cmath>
 
 #include "board/settings.h"
@@ -20,9 +22,15 @@ namespace {
 
 // Reductions grow with the logarithms of depth and move number; the divisor
 // sets how aggressive a table is (smaller = deeper reductions).  Values of 1
-// or less are dropped: a reduction is at least a whole ply.
+// or less are dropped: a reduction is at least a whole ply.  The tables
+// are rebuilt after every option change; the logarithms are taken once.
 int reductionValue(int depth, int moveNumber, double divisor, double bias) {
-  double x = std::log((double)depth) * std::log((double)moveNumber) / (divisor / 100.0);
+  static const auto logs = [] {
+    std::array<double, 64> table{};
+    for (int i = 1; i < 64; ++i) table[i] = std::log((double)i);
+    return table;
+  }();
+  double x = logs[depth] * logs[moveNumber] / (divisor / 100.0);
   int r = (int)(2.0 * (x + bias));
   return r <= 1 ? 0 : r;
 }
@@ -32,20 +40,26 @@ int reductionValue(int depth, int moveNumber, double divisor, double bias) {
 void initReductionTables() {
   const int r = settings::reduction;
   const int s = settings::selectivity;
-  for (int improving = 0; improving < 2; ++improving)
-    for (int d = 0; d < 64; ++d)
-      for (int m = 0; m < 64; ++m) {
-        reductionPV[improving][d][m] = 0;
-        reductionNonPV[improving][d][m] = 0;
+  // Only "Reduction" shapes the reduction tables: the rebuild after any
+  // other option change keeps them.
+  static int builtReduction = INT_MIN;
+  if (r != builtReduction) {
+    builtReduction = r;
+    for (int improving = 0; improving < 2; ++improving)
+      for (int d = 0; d < 64; ++d)
+        for (int m = 0; m < 64; ++m) {
+          reductionPV[improving][d][m] = 0;
+          reductionNonPV[improving][d][m] = 0;
+        }
+    // Nodes that are not improving are reduced a little more.
+    for (int d = 1; d < 64; ++d)
+      for (int m = 1; m < 64; ++m) {
+        reductionPV[1][d][m] = reductionValue(d, m, 375 - r, 0.0);
+        reductionPV[0][d][m] = reductionValue(d, m, 350 - r, 0.2);
+        reductionNonPV[1][d][m] = reductionValue(d, m, 250 - r, 0.0);
+        reductionNonPV[0][d][m] = reductionValue(d, m, 225 - r, 0.2);
       }
-  // Nodes that are not improving are reduced a little more.
-  for (int d = 1; d < 64; ++d)
-    for (int m = 1; m < 64; ++m) {
-      reductionPV[1][d][m] = reductionValue(d, m, 375 - r, 0.0);
-      reductionPV[0][d][m] = reductionValue(d, m, 350 - r, 0.2);
-      reductionNonPV[1][d][m] = reductionValue(d, m, 250 - r, 0.0);
-      reductionNonPV[0][d][m] = reductionValue(d, m, 225 - r, 0.2);
-    }
+  }
   // Late-move pruning allows more moves the deeper the node; lower
   // selectivity allows more.
   for (int i = 0; i < 26; ++i) lmpCount[i] = std::max(i, 10 * i * i / s);
