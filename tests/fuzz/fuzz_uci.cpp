@@ -184,6 +184,10 @@ void prepare() {
     const std::vector<uint8_t> bytes = sourceFile(std::string("tests/data/syzygy/") + table);
     writeFile(scratchDir() + "/tb/" + table, bytes.data(), bytes.size());
   }
+  // The tables are part of the state every input starts from: registering
+  // them looks for every table name, the dearest step of an input, so it
+  // runs only when an input has turned them off.
+  runLine("setoption name SyzygyPath value " + scratchDir() + "/tb");
   for (const std::string& line : optionListing()) {
     const size_t at = line.find(" type ");
     const std::string name = line.substr(12, at - 12);
