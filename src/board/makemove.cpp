@@ -15,14 +15,6 @@ inline void prefetch(const void* p) {
 #endif
 }
 
-// Hints the cache lines the child node reads first: its transposition-table
-// bucket, its EvalCache entry and its PawnTable entry.
-inline void prefetchTables(const Position& pos) {
-  if (ttBuckets) prefetch(ttBuckets + (pos.key & ttMask) * 64);
-  if (pos.evalCache) prefetch(reinterpret_cast<const char*>(pos.evalCache) + (pos.key & evalCacheMask) * 16);
-  if (pos.pawnTable) prefetch(reinterpret_cast<const char*>(pos.pawnTable) + (pos.pawnKey & pawnTableMask) * 40);
-}
-
 #if defined(__SANITIZE_ADDRESS__)
 #define ORVANE_ADDRESS_SANITIZER 1
 #elif defined(__has_feature)
@@ -62,7 +54,6 @@ inline void setCastleLost(Position& pos, int lost) {
 // rook; the XOR updates make every Chess960 overlap come out right (king
 // landing on the rook's square, rook landing on the king's, a piece that
 // does not move at all).
-template <bool Hint>
 __attribute__((noinline)) bool makeCastling(Position& child, int c, Square f, Square t) {
   Square kt = (c == White ? 0 : 56) + (f < t ? 6 : 2);
   Square rt = (c == White ? 0 : 56) + (f < t ? 5 : 3);
@@ -91,23 +82,80 @@ __attribute__((noinline)) bool makeCastling(Position& child, int c, Square f, Sq
   }
   child.ply++;
   child.occupied = child.pieces[White][0] | child.pieces[Black][0];
-  if constexpr (Hint) prefetchTables(child);
   // The generator proved the king's path safe with the rook still in place;
   // in Chess960 the rook may have been shielding the king's destination, so
   // the king test always runs (it cannot fail for standard castling).
   return !kingAttacked(child, c);
 }
 
-// The move itself after the common start of makeMoveWith.  Instantiated
-// twice: for ordinary moves and captures (Special false, the hot case, with
-// the kind tests compiled away) and for promotions, en passant and double
-// pushes.  The updates read the parent and keep the keys, the score sum and
-// the colour sets in locals, writing each child field once: read-modify-write
-// on the freshly copied child would make every update wait for the block
-// copy's stores.
-template <bool Hint, bool Special>
-inline __attribute__((always_inline)) bool playMove(const Position& parent, Position& child, Move move, Key key,
-                                                    int rule50) {
+// The hashing keys of the child, computed from the parent before anything
+// is copied, so that the child's table lines can be requested at once and
+// their address translation and memory reads overlap the copy and the
+// updates instead of waiting at the child's first probe.
+struct ChildKeys {
+  Key key;
+  Key pawnKey;
+};
+
+// Keys after an ordinary move, a capture, a promotion, an en-passant capture
+// or a double push (castling has its own routine).  Special says whether
+// the move may be of the last three kinds.
+template <bool Special>
+inline __attribute__((always_inline)) ChildKeys keysAfter(const Position& parent, Move move, Key key) {
+  const int c = parent.ply & 1, e = c ^ 1;
+  const Square f = moveFrom(move), t = moveTo(move);
+  const int kind = Special ? moveKind(move) : KindNormal;
+  const int row = pieceRow(c, parent.board[f] & 7);
+  key ^= zobrist[row][f] ^ zobrist[row][t];
+  Key pawnKey = parent.pawnKey ^ pawnZobrist[row][f] ^ pawnZobrist[row][t];
+  const int lost = parent.castleLost | castling.castleSquareMask[t] | castling.castleSquareMask[f];
+  key ^= zobristCastle[parent.castleLost] ^ zobristCastle[lost];
+  if constexpr (Special) {
+    if (kind >= KindPromoQueen) {
+      static constexpr int promoted[8] = {0, 0, 0, 0, Queen, Knight, Rook, Bishop};
+      const int pawnRow = pieceRow(c, Pawn);
+      pawnKey ^= pawnZobrist[pawnRow][t];
+      key ^= zobrist[pawnRow][t] ^ zobrist[pieceRow(c, promoted[kind])][t];
+    } else if (kind == KindEnPassant) {
+      const Square s = (f & 56) | (t & 7);
+      const int enemyPawn = pieceRow(e, Pawn);
+      pawnKey ^= pawnZobrist[enemyPawn][s];
+      key ^= zobrist[enemyPawn][s];
+    } else if (kind == KindDouble) {
+      if (besideBB(squareBB[t]) & parent.pieces[e][Pawn]) key ^= zobrist[8][(f + t) / 2];
+    }
+  }
+  if (const uint8_t captured = parent.board[t]; captured && kind != KindEnPassant) {
+    const int xrow = pieceRow(e, captured & 7);
+    pawnKey ^= pawnZobrist[xrow][t];
+    key ^= zobrist[xrow][t];
+  }
+  return {key, pawnKey};
+}
+
+// The child's table lines: the transposition-table bucket and the
+// evaluation-cache and pawn-table entries, as Hint asks.
+template <int Hint>
+inline void prefetchChild(const Position& parent, ChildKeys keys) {
+  if constexpr ((Hint & PrefetchTable) != 0)
+    if (ttBuckets) prefetch(ttBuckets + (keys.key & ttMask) * 64);
+  if constexpr ((Hint & PrefetchEval) != 0) {
+    if (parent.evalCache) prefetch(reinterpret_cast<const char*>(parent.evalCache) + (keys.key & evalCacheMask) * 16);
+    if (parent.pawnTable)
+      prefetch(reinterpret_cast<const char*>(parent.pawnTable) + (keys.pawnKey & pawnTableMask) * 40);
+  }
+}
+
+// The move itself after the common start of makeMoveWith, with the keys
+// already known.  Instantiated twice: for ordinary moves and captures
+// (Special false, the hot case, with the kind tests compiled away) and for
+// promotions, en passant and double pushes.  The updates read the parent
+// and keep the score sum and the colour sets in locals, writing each child
+// field once: read-modify-write on the freshly copied child would make every
+// update wait for the block copy's stores.
+template <bool Special>
+inline __attribute__((always_inline)) bool playMove(const Position& parent, Position& child, Move move,
+                                                    ChildKeys keys, int rule50) {
   const int c = parent.ply & 1, e = c ^ 1;
   const Square f = moveFrom(move), t = moveTo(move);
   const int kind = Special ? moveKind(move) : KindNormal;
@@ -122,14 +170,8 @@ inline __attribute__((always_inline)) bool playMove(const Position& parent, Posi
   child.pieces[c][m] = parent.pieces[c][m] ^ fromTo;
   child.board[t] = code;
   child.board[f] = 0;
-  key ^= zobrist[row][f] ^ zobrist[row][t];
-  Key pawnKey = parent.pawnKey ^ pawnZobrist[row][f] ^ pawnZobrist[row][t];
   ScorePair psq = subPair(addPair(parent.psq, pieceSquare[row][t]), pieceSquare[row][f]);
-  const int lost = parent.castleLost | castling.castleSquareMask[t] | castling.castleSquareMask[f];
-  if (lost != parent.castleLost) {
-    key ^= zobristCastle[parent.castleLost] ^ zobristCastle[lost];
-    child.castleLost = (uint8_t)lost;
-  }
+  child.castleLost = (uint8_t)(parent.castleLost | castling.castleSquareMask[t] | castling.castleSquareMask[f]);
 
   if constexpr (Special) {
     if (kind >= KindPromoQueen) {
@@ -137,8 +179,6 @@ inline __attribute__((always_inline)) bool playMove(const Position& parent, Posi
       const int p = promoted[kind], pawnRow = pieceRow(c, Pawn), newRow = pieceRow(c, p);
       rule50 = 0;
       child.pieces[c][Pawn] ^= squareBB[t];
-      pawnKey ^= pawnZobrist[pawnRow][t];
-      key ^= zobrist[pawnRow][t] ^ zobrist[newRow][t];
       psq = addPair(subPair(psq, pieceSquare[pawnRow][t]), pieceSquare[newRow][t]);
       child.materialKey += materialValue[c][p][squareColour[t]] - materialValue[c][Pawn][squareColour[t]];
       child.tbKey += materialValue[c][p][0] - materialValue[c][Pawn][0];
@@ -147,32 +187,23 @@ inline __attribute__((always_inline)) bool playMove(const Position& parent, Posi
       child.phase += phaseValue[p];
     } else if (kind == KindEnPassant) {
       const Square s = (f & 56) | (t & 7);
-      const int enemyPawn = pieceRow(e, Pawn);
       rule50 = 0;
-      pawnKey ^= pawnZobrist[enemyPawn][s];
-      key ^= zobrist[enemyPawn][s];
       child.board[s] = 0;
       child.pieces[e][Pawn] = parent.pieces[e][Pawn] ^ squareBB[s];
       enemy ^= squareBB[s];
       child.pieceCount--;
       child.materialKey -= materialValue[e][Pawn][squareColour[s]];
       child.tbKey -= materialValue[e][Pawn][0];
-      psq = subPair(psq, pieceSquare[enemyPawn][s]);
+      psq = subPair(psq, pieceSquare[pieceRow(e, Pawn)][s]);
     } else if (kind == KindDouble) {
       rule50 = 0;
-      if (besideBB(squareBB[t]) & parent.pieces[e][Pawn]) {
-        const Square ep = (f + t) / 2;
-        child.enPassant = squareBB[ep];
-        key ^= zobrist[8][ep];
-      }
+      if (besideBB(squareBB[t]) & parent.pieces[e][Pawn]) child.enPassant = squareBB[(f + t) / 2];
     }
   }
 
   // Capture: the captured piece is read from the parent's board.
   if (const uint8_t captured = parent.board[t]; captured && kind != KindEnPassant) {
     const int x = captured & 7, xrow = pieceRow(e, x);
-    pawnKey ^= pawnZobrist[xrow][t];
-    key ^= zobrist[xrow][t];
     child.pieceCount--;
     child.materialKey -= materialValue[e][x][squareColour[t]];
     child.tbKey -= materialValue[e][x][0];
@@ -188,63 +219,86 @@ inline __attribute__((always_inline)) bool playMove(const Position& parent, Posi
   child.pieces[c][0] = own;
   child.pieces[e][0] = enemy;
   child.occupied = own | enemy;
-  child.key = key;
-  child.pawnKey = pawnKey;
+  child.key = keys.key;
+  child.pawnKey = keys.pawnKey;
   child.psq = psq;
   child.rule50 = (int16_t)rule50;
   child.ply = parent.ply + 1;
-  if constexpr (Hint) prefetchTables(child);
   return !kingAttacked(child, c);
 }
 
-template <bool Hint>
-__attribute__((noinline)) bool playSpecialMove(const Position& parent, Position& child, Move move, Key key, int rule50) {
-  return playMove<Hint, true>(parent, child, move, key, rule50);
+__attribute__((noinline)) bool playSpecialMove(const Position& parent, Position& child, Move move, ChildKeys keys,
+                                               int rule50) {
+  return playMove<true>(parent, child, move, keys, rule50);
 }
 
-// Copy-make; Hint says whether to prefetch the child's table entries.
-template <bool Hint>
-inline __attribute__((always_inline)) bool makeMoveWith(const Position& parent, Position& child, Move move) {
+// The fields every child starts with: the parent's record, the link back
+// and the move, no capture and no evaluation yet; the node is counted for
+// the thread unless it is stopped.
+inline __attribute__((always_inline)) void startChild(const Position& parent, Position& child, Move move) {
   copyPosition(child, parent);
-  move &= 0xFFFF;
   child.previous = &parent;
   child.capturedType = 0;
   child.movedType = 0;
   child.lastMove = move;
   child.staticEval = 999999;
-
+  if (parent.enPassant) child.enPassant = 0;
   ThreadSignals& signals = threadSignals[parent.threadIndex];
   if (!signals.stop.load(std::memory_order_relaxed))
     signals.nodes.store(signals.nodes.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+}
 
+// Copy-make; Hint says which of the child's table lines to prefetch.
+template <int Hint>
+inline __attribute__((always_inline)) bool makeMoveWith(const Position& parent, Position& child, Move move) {
+  move &= 0xFFFF;
   Key key = parent.key ^ zobrist[0][0] ^ zobrist[0][1];
-  if (parent.enPassant) {
-    key ^= zobrist[8][lsb(parent.enPassant)];
-    child.enPassant = 0;
-  }
+  if (parent.enPassant) key ^= zobrist[8][lsb(parent.enPassant)];
   const int rule50 = parent.rule50 + 1;
 
   if (move == 0) {
+    prefetchChild<Hint>(parent, {key, parent.pawnKey});
+    startChild(parent, child, move);
     child.key = key;
     child.rule50 = (int16_t)rule50;
     child.inCheck = 0;
     child.ply = parent.ply + 1;
-    if constexpr (Hint) prefetchTables(child);
     return true;
   }
 
   const int kind = moveKind(move);
-  if (kind == KindNormal) return playMove<Hint, false>(parent, child, move, key, rule50);
-  if (kind != KindCastle) return playSpecialMove<Hint>(parent, child, move, key, rule50);
+  if (kind == KindNormal) {
+    const ChildKeys keys = keysAfter<false>(parent, move, key);
+    prefetchChild<Hint>(parent, keys);
+    startChild(parent, child, move);
+    return playMove<false>(parent, child, move, keys, rule50);
+  }
+  if (kind != KindCastle) {
+    const ChildKeys keys = keysAfter<true>(parent, move, key);
+    prefetchChild<Hint>(parent, keys);
+    startChild(parent, child, move);
+    return playSpecialMove(parent, child, move, keys, rule50);
+  }
+  // Castling is rare: its keys are updated in place and its lines fetched
+  // after the move.
+  startChild(parent, child, move);
   child.key = key;
   child.rule50 = (int16_t)rule50;
-  return makeCastling<Hint>(child, parent.ply & 1, moveFrom(move), moveTo(move));
+  const bool legal = makeCastling(child, parent.ply & 1, moveFrom(move), moveTo(move));
+  prefetchChild<Hint>(parent, {child.key, child.pawnKey});
+  return legal;
 }
 
 }  // namespace
 
-bool makeMove(const Position& parent, Position& child, Move move) { return makeMoveWith<true>(parent, child, move); }
+bool makeMove(const Position& parent, Position& child, Move move) {
+  return makeMoveWith<PrefetchTable | PrefetchEval>(parent, child, move);
+}
+
+bool makeMoveEvalOnly(const Position& parent, Position& child, Move move) {
+  return makeMoveWith<PrefetchEval>(parent, child, move);
+}
 
 bool makeMoveNoPrefetch(const Position& parent, Position& child, Move move) {
-  return makeMoveWith<false>(parent, child, move);
+  return makeMoveWith<0>(parent, child, move);
 }

@@ -1,18 +1,136 @@
 #include "board/memory.h"
 
 #include <sys/mman.h>
+#include <time.h>
 
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
+#include <thread>
 
 namespace {
 
 constexpr size_t HugePage = size_t(2) << 20;
 constexpr size_t SmallPage = 4096;
 
+// A huge page normally arrives in well under a millisecond of processor
+// time; a step that costs more than this means the kernel is compacting
+// memory to find huge pages, and the rest of that block goes back to small
+// pages.  Processor time, not wall time: a worker that merely waits for a
+// busy core is no sign of compaction.
+constexpr double CompactionStallSeconds = 0.02;
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23
+#endif
+
 size_t roundUp(size_t n, size_t unit) { return (n + unit - 1) / unit * unit; }
 
 // Bytes actually mapped for a request: whole huge pages for large blocks.
 size_t mappedSize(size_t bytes) { return bytes >= HugePage ? roundUp(bytes, HugePage) : roundUp(bytes, SmallPage); }
+
+// The background prefault of large blocks.  A fresh block costs a page fault
+// per page on its first touch; for the tables that would be thousands of
+// faults (and kernel page clearing) inside the first searches.  One worker
+// thread walks every new block a huge page at a time and asks the kernel to
+// populate it (MADV_POPULATE_WRITE: the pages are faulted in as a write would,
+// their contents are never read or changed), so the start-up stays instant
+// and a search that starts early only meets the pages not yet reached.
+// freeZeroed removes a block from the queue under the mutex before unmapping
+// it, so the worker never touches a block that is gone.  The state is never
+// destroyed: the worker may still wait on it while the process exits.
+struct PrefaultJob {
+  char* start;
+  size_t size;
+  size_t done;
+};
+
+struct PrefaultQueue {
+  static constexpr int Capacity = 256;
+  std::mutex mutex;
+  std::condition_variable wake;
+  PrefaultJob jobs[Capacity];
+  int count = 0;
+  bool workerStarted = false;
+  bool unsupported = false;  // the kernel does not know MADV_POPULATE_WRITE
+};
+
+PrefaultQueue& prefaultQueue() {
+  static PrefaultQueue* queue = new PrefaultQueue;
+  return *queue;
+}
+
+// The worker always serves job 0: the others keep their order.
+void removeJob(PrefaultQueue& q, int i) {
+  for (int j = i; j + 1 < q.count; j++) q.jobs[j] = q.jobs[j + 1];
+  q.count--;
+}
+
+// Processor time of the calling thread, in seconds.
+double threadSeconds() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return (double)t.tv_sec + (double)t.tv_nsec * 1e-9;
+}
+
+// Populates the next huge page of the first queued block; called with the
+// mutex held, so the block cannot be unmapped meanwhile.
+void prefaultStep(PrefaultQueue& q) {
+  PrefaultJob& job = q.jobs[0];
+  const size_t step = job.size - job.done < HugePage ? job.size - job.done : HugePage;
+  const double begin = threadSeconds();
+  if (madvise(job.start + job.done, step, MADV_POPULATE_WRITE) != 0) {
+    // An old kernel, or a system that refuses the memory now: the searches
+    // fault the pages in themselves, as without this worker.
+    q.unsupported = true;
+    q.count = 0;
+    return;
+  }
+  job.done += step;
+  if (threadSeconds() - begin > CompactionStallSeconds && job.done < job.size)
+    madvise(job.start + job.done, job.size - job.done, MADV_NOHUGEPAGE);
+  if (job.done == job.size) removeJob(q, 0);
+}
+
+void prefaultWorker() {
+  PrefaultQueue& q = prefaultQueue();
+  std::unique_lock<std::mutex> lock(q.mutex);
+  for (;;) {
+    q.wake.wait(lock, [&] { return q.count > 0; });
+    prefaultStep(q);
+    // Let a waiting freeZeroed in between steps.
+    lock.unlock();
+    lock.lock();
+  }
+}
+
+// Queues a fresh large block for the worker, starting it the first time.
+// A full queue or a thread the system refuses only skips the prefault.
+void queuePrefault(char* start, size_t size) {
+  PrefaultQueue& q = prefaultQueue();
+  std::lock_guard<std::mutex> lock(q.mutex);
+  if (q.unsupported || q.count == PrefaultQueue::Capacity) return;
+  if (!q.workerStarted) {
+    try {
+      std::thread(prefaultWorker).detach();
+    } catch (const std::system_error&) {
+      q.unsupported = true;
+      return;
+    }
+    q.workerStarted = true;
+  }
+  q.jobs[q.count++] = PrefaultJob{start, size, 0};
+  q.wake.notify_one();
+}
+
+// Takes a block out of the worker's queue; with the mutex held, no populate
+// step is running on it.
+void cancelPrefault(void* block) {
+  PrefaultQueue& q = prefaultQueue();
+  std::lock_guard<std::mutex> lock(q.mutex);
+  for (int i = 0; i < q.count; i++)
+    if (q.jobs[i].start == block) return removeJob(q, i);
+}
 
 }  // namespace
 
@@ -32,15 +150,19 @@ void* allocateZeroed(size_t bytes) {
   if (aligned > start) munmap(raw, aligned - start);
   const uintptr_t end = start + span, used = aligned + size;
   if (end > used) munmap((void*)used, end - used);
-  // No MADV_HUGEPAGE hint: where the kernel defragments on such faults, the
-  // first search stalled for seconds while every touched page was compacted
-  // (about 2 s for the default 128 MB table).  The kernel may still back the
-  // aligned block with huge pages on its own.
+  // Huge pages take most address-translation misses out of the tables'
+  // random probes.  The hint is given before the first touch, so the pages
+  // are huge from the start and never collapsed later by copying; a system
+  // without them ignores it.
+  madvise((void*)aligned, size, MADV_HUGEPAGE);
+  queuePrefault((char*)aligned, size);
   return (void*)aligned;
 }
 
 void freeZeroed(void* block, size_t bytes) {
   if (!block) return;
   if (bytes == 0) bytes = 1;
-  munmap(block, mappedSize(bytes));
+  const size_t size = mappedSize(bytes);
+  if (size >= HugePage) cancelPrefault(block);
+  munmap(block, size);
 }

@@ -112,11 +112,20 @@ bool setPosition(Position& pos, const char* fen, std::string* error = nullptr);
 // Copy-make: copies parent into child and plays move (0 = null move).
 // Returns false when the mover's king is left attacked.  The move must be
 // pseudo-legal in parent.  child.inCheck is left for the caller to set.
+// makeMove also prefetches the child's transposition-table bucket and its
+// evaluation-cache and pawn-table entries, computed from the parent before
+// the copy so that the memory system works while the child is built.
 bool makeMove(const Position& parent, Position& child, Move move);
-// The same without prefetching the child's table entries, for walks that
-// never read the tables (perft): the hints would only fill the memory
-// system with requests nobody waits for.
+// The same, prefetching only the evaluation lines: for children that will
+// evaluate but never read the transposition table (deep quiescence).
+bool makeMoveEvalOnly(const Position& parent, Position& child, Move move);
+// The same without any prefetch, for walks that never read the tables
+// (perft) and for moves made only to test their legality: the hints would
+// only fill the memory system with requests nobody waits for.
 bool makeMoveNoPrefetch(const Position& parent, Position& child, Move move);
+
+// The prefetch choices of the three above.
+constexpr int PrefetchTable = 1, PrefetchEval = 2;
 
 // Squares attacked by colour c (kings included in the blockers).
 Bitboard attacksBy(const Position& pos, int c);

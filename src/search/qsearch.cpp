@@ -257,7 +257,10 @@ int qsearch(Position& pos, int alpha, int beta, int qdepth, int ply, Move* pv) {
         if (quietKind && (*stage == BadEvasions || (*stage == TableMove && losesMaterial(pos, m)))) continue;
       }
 
-      if (!makeMove(pos, child, m)) continue;
+      // A child below the table's reach still evaluates: only its
+      // evaluation lines are worth fetching ahead.
+      const bool childProbes = qdepth - 2 >= TableMinQdepth;
+      if (!(childProbes ? makeMove(pos, child, m) : makeMoveEvalOnly(pos, child, m))) continue;
       moveCount++;
 
       int v;

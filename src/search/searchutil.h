@@ -45,11 +45,12 @@ inline bool isDrawChild(const Position& child) {
 
 // Whether pseudo-legal m is legal, tested by making it into scratch; the
 // node counter is put back, since a move valued or pruned without being
-// searched is no node of the tree.
+// searched is no node of the tree.  Nothing is prefetched for a child that
+// is never searched.
 inline bool isLegalUnmade(const Position& pos, Position& scratch, Move m) {
   std::atomic<uint64_t>& nodes = threadSignals[pos.threadIndex].nodes;
   const uint64_t counted = nodes.load(std::memory_order_relaxed);
-  const bool legal = makeMove(pos, scratch, m);
+  const bool legal = makeMoveNoPrefetch(pos, scratch, m);
   nodes.store(counted, std::memory_order_relaxed);
   return legal;
 }
