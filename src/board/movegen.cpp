@@ -307,21 +307,3 @@ bool isPseudoLegal(const Position& pos, Move move) {
   if (to == p) return kind != KindDouble;
   return kind == KindDouble && relativeRank(c, from) == 1 && from + 2 * d == to && !pos.board[to];
 }
-
-uint64_t perft(const Position& pos, int depth) {
-  if (depth <= 0) return 1;
-  int list[MaxMoves];
-  int n = generateAll(pos, list);
-  uint64_t total = 0;
-  Position child;
-  for (int i = 0; i < n; i++) {
-    if (!makeMoveNoPrefetch(pos, child, entryMove(list[i]))) continue;
-    if (depth <= 1) {
-      total++;
-    } else {
-      child.inCheck = kingAttacked(child, child.sideToMove());
-      total += perft(child, depth - 1);
-    }
-  }
-  return total;
-}

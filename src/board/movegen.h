@@ -13,5 +13,5 @@ int generateDoublePushes(const Position& pos, int colour, int* list);
 int generateAll(const Position& pos, int* list);
 bool isPseudoLegal(const Position& pos, Move move);
 
-// Number of leaf nodes at depth (counting with generateAll + makeMove).
+// Number of leaf nodes at depth: the legal move paths of that length.
 uint64_t perft(const Position& pos, int depth);
