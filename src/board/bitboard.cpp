@@ -86,6 +86,9 @@ Bitboard queenLines[64];
 Bitboard rookMask[64];
 Bitboard bishopMask[64];
 Bitboard sliderAttacks[SliderTableSize];
+SliderRecord rookSlider[64];
+SliderRecord bishopSlider[64];
+Bitboard pawnAttacks[2][64];
 int hasPopcnt = 0;
 
 namespace {
@@ -185,6 +188,10 @@ void initBitboards() {
   for (Square s = 0; s < 64; s++) {
     fillSlider(s, rookMask[s], rookMagic[s], 52, RookDirs);
     fillSlider(s, bishopMask[s], bishopMagic[s], 55, BishopDirs);
+    rookSlider[s] = {rookMask[s], rookMagic[s].magic, sliderAttacks + rookMagic[s].offset};
+    bishopSlider[s] = {bishopMask[s], bishopMagic[s].magic, sliderAttacks + bishopMagic[s].offset};
+    pawnAttacks[White][s] = pawnAttacksBB(White, squareBB[s]);
+    pawnAttacks[Black][s] = pawnAttacksBB(Black, squareBB[s]);
   }
   initZobrist();
 }

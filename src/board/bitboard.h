@@ -18,6 +18,14 @@ struct MagicRecord {
 
 constexpr int SliderTableSize = 97264;
 
+// Everything one slider lookup reads, in one record per square: the
+// relevant occupancy mask, the magic and the square's block of attack sets.
+struct alignas(32) SliderRecord {
+  Bitboard mask;
+  uint64_t magic;
+  const Bitboard* attacks;
+};
+
 extern Bitboard squareBB[64];
 extern Bitboard kingAttacks[64];
 extern Bitboard knightAttacks[64];
@@ -30,6 +38,10 @@ extern Bitboard bishopMask[64];
 extern MagicRecord rookMagic[64];
 extern MagicRecord bishopMagic[64];
 extern Bitboard sliderAttacks[SliderTableSize];
+extern SliderRecord rookSlider[64];
+extern SliderRecord bishopSlider[64];
+// pawnAttacks[c][s]: squares a pawn of colour c on s attacks.
+extern Bitboard pawnAttacks[2][64];
 
 // Set once at start-up from CPUID leaf 1, ECX bit 23; picks the bit counter.
 extern int hasPopcnt;
@@ -66,10 +78,12 @@ inline Square popLsb(Bitboard& b) { Square s = lsb(b); b &= b - 1; return s; }
 inline bool moreThanOne(Bitboard b) { return b & (b - 1); }
 
 inline Bitboard rookAttacks(Square s, Bitboard occ) {
-  return sliderAttacks[rookMagic[s].offset + (((occ & rookMask[s]) * rookMagic[s].magic) >> 52)];
+  const SliderRecord& r = rookSlider[s];
+  return r.attacks[((occ & r.mask) * r.magic) >> 52];
 }
 inline Bitboard bishopAttacks(Square s, Bitboard occ) {
-  return sliderAttacks[bishopMagic[s].offset + (((occ & bishopMask[s]) * bishopMagic[s].magic) >> 55)];
+  const SliderRecord& r = bishopSlider[s];
+  return r.attacks[((occ & r.mask) * r.magic) >> 55];
 }
 inline Bitboard queenAttacks(Square s, Bitboard occ) { return rookAttacks(s, occ) | bishopAttacks(s, occ); }
 

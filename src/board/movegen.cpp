@@ -71,7 +71,7 @@ inline int* addScoredCaptures(const Position& pos, Square from, Bitboard targets
 // Every own non-king move that ends on s (captures of a checking piece).
 int* captureOn(const Position& pos, int c, Square s, int* list) {
   const Bitboard* own = pos.pieces[c];
-  for (Bitboard b = pawnAttacksBB(other(c), squareBB[s]) & own[Pawn]; b; b &= b - 1) {
+  for (Bitboard b = pawnAttacks[other(c)][s] & own[Pawn]; b; b &= b - 1) {
     if (squareBB[s] & LastRanks)
       list = addPromotions(list, lsb(b), s);
     else
@@ -169,7 +169,7 @@ int generateEvasions(const Position& pos, int* list) {
   Square k = pos.kingSquare(c);
   if (Bitboard knights = knightAttacks[k] & enemy[Knight]) {
     list = captureOn(pos, c, lsb(knights), list);
-  } else if (Bitboard pawns = pawnAttacksBB(c, squareBB[k]) & enemy[Pawn]) {
+  } else if (Bitboard pawns = pawnAttacks[c][k] & enemy[Pawn]) {
     list = captureOn(pos, c, lsb(pawns), list);
     if (pos.enPassant) {
       Square ep = lsb(pos.enPassant);

@@ -18,7 +18,7 @@ constexpr Bitboard LastRanks = 0xFF000000000000FFull;
 inline bool attackedWith(const Position& pos, int by, Square s, Bitboard occ) {
   const Bitboard* enemy = pos.pieces[by];
   return (knightAttacks[s] & enemy[Knight]) || (kingAttacks[s] & enemy[King]) ||
-         (pawnAttacksBB(other(by), squareBB[s]) & enemy[Pawn]) ||
+         (pawnAttacks[other(by)][s] & enemy[Pawn]) ||
          (bishopAttacks(s, occ) & (enemy[Bishop] | enemy[Queen])) ||
          (rookAttacks(s, occ) & (enemy[Rook] | enemy[Queen]));
 }
@@ -71,7 +71,7 @@ uint64_t legalMoveCount(const Position& pos) {
   const Bitboard withoutKing = occ ^ own[King];
   for (Bitboard t = kingAttacks[k] & ~own[0]; t; t &= t - 1) count += !attackedWith(pos, them, lsb(t), withoutKing);
 
-  const Bitboard checkers = (knightAttacks[k] & enemy[Knight]) | (pawnAttacksBB(us, squareBB[k]) & enemy[Pawn]) |
+  const Bitboard checkers = (knightAttacks[k] & enemy[Knight]) | (pawnAttacks[us][k] & enemy[Pawn]) |
                             (bishopAttacks(k, occ) & diagonal) | (rookAttacks(k, occ) & straight);
   if (moreThanOne(checkers)) return count;
   // In check, other pieces must capture the checker or block its line.

@@ -23,7 +23,9 @@ struct EvalCacheEntry;
 struct PawnEntry;
 struct MaterialEntry;
 
-struct Position {
+// Aligned to a cache line, so that a record spans the fewest lines and the
+// block copy of copy-make never splits a piece across two of them.
+struct alignas(64) Position {
   Bitboard pieces[2][7];  // [colour][0 = all, 1..6 = pawn..king]
   Bitboard occupied;
   uint8_t board[64];      // piece code per square, 0 = empty
@@ -141,7 +143,7 @@ inline bool kingAttacked(const Position& pos, int c) {
   Bitboard diagonal = enemy[Bishop] | enemy[Queen], straight = enemy[Rook] | enemy[Queen];
   if ((bishopLines[k] & diagonal) && (bishopAttacks(k, pos.occupied) & diagonal)) return true;
   if ((rookLines[k] & straight) && (rookAttacks(k, pos.occupied) & straight)) return true;
-  return pawnAttacksBB(c, squareBB[k]) & enemy[Pawn];
+  return pawnAttacks[c][k] & enemy[Pawn];
 }
 // Whether colour c's king square is in the other colour's attack map.
 bool inCheckOf(const Position& pos, int c);

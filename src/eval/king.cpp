@@ -65,7 +65,7 @@ int seeLoses(const Position& pos, int side, Move move) {
     const Bitboard queensDiagonal = diagonal & pos.pieces[turn][Queen] & own;
     const Bitboard candidates[7] = {
         0,
-        pawnAttacksBB(other(turn), squareBB[to]) & pos.pieces[turn][Pawn],
+        pawnAttacks[other(turn)][to] & pos.pieces[turn][Pawn],
         knightAttacks[to] & pos.pieces[turn][Knight],
         diagonal & pos.pieces[turn][Bishop],
         straight & pos.pieces[turn][Rook],

@@ -45,7 +45,7 @@ inline void findAttackers(const Position& pos, int c, Square s, Bitboard occ, Bi
   const Bitboard* own = pos.pieces[c];
   const Bitboard bq = (own[Bishop] | own[Queen]) & occ, rq = (own[Rook] | own[Queen]) & occ;
   const Bitboard diagonal = bq ? bishopAttacks(s, occ) : 0, straight = rq ? rookAttacks(s, occ) : 0;
-  byType[Pawn] = own[Pawn] & occ & pawnAttacksBB(other(c), squareBB[s]);
+  byType[Pawn] = own[Pawn] & occ & pawnAttacks[other(c)][s];
   byType[Knight] = own[Knight] & occ & knightAttacks[s];
   byType[Bishop] = own[Bishop] & occ & diagonal;
   byType[Rook] = own[Rook] & occ & straight;
@@ -222,7 +222,7 @@ bool givesCheck(const Position& pos, Move m) {
   if (kind == KindEnPassant) {
     const Square captured = makeSquare(fileOf(to), rankOf(from));
     Bitboard occ = (pos.occupied ^ squareBB[from] ^ squareBB[captured]) | squareBB[to];
-    if (pawnAttacksBB(us, squareBB[to]) & kbb) return true;
+    if (pawnAttacks[us][to] & kbb) return true;
     return slidersHit(ksq, occ, bq, rq);
   }
 
@@ -233,7 +233,7 @@ bool givesCheck(const Position& pos, Move m) {
   const bool diagonalTo = bishopLines[ksq] & squareBB[to], straightTo = rookLines[ksq] & squareBB[to];
   Bitboard attacks = 0;
   switch (type) {
-    case Pawn: attacks = pawnAttacksBB(us, squareBB[to]); break;
+    case Pawn: attacks = pawnAttacks[us][to]; break;
     case Knight: attacks = knightAttacks[to]; break;
     case Bishop: attacks = diagonalTo ? bishopAttacks(to, occ) : 0; break;
     case Rook: attacks = straightTo ? rookAttacks(to, occ) : 0; break;
@@ -344,7 +344,7 @@ int generateQuietChecks(const Position& pos, int* list) {
   }
 
   // Direct checks by the remaining pieces.
-  const Bitboard pawnTargets = pawnAttacksBB(them, squareBB[ksq]) & empty & ~relativeRankBB(us, 7);
+  const Bitboard pawnTargets = pawnAttacks[them][ksq] & empty & ~relativeRankBB(us, 7);
   Bitboard pawns = pos.pieces[us][Pawn] & ~blockers;
   Bitboard single = shiftUp(us, pawns) & empty;
   Bitboard targets = single & pawnTargets;

@@ -46,7 +46,7 @@ constexpr QStage plan4[] = {TableMove, Evasions, BadEvasions, Done};
 int leastAttacker(const Position& pos, int c, Square s, Bitboard occ, int& type) {
   const Bitboard diag = bishopAttacks(s, occ), straight = rookAttacks(s, occ);
   const Bitboard sets[7] = {0,
-                            pawnAttacksBB(other(c), squareBB[s]) & pos.bb(c, Pawn),
+                            pawnAttacks[other(c)][s] & pos.bb(c, Pawn),
                             knightAttacks[s] & pos.bb(c, Knight),
                             diag & pos.bb(c, Bishop),
                             straight & pos.bb(c, Rook),

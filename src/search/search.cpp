@@ -148,7 +148,7 @@ int lastMoveThreat(const Position& pos) {
                  queens = pos.bb(us, Queen), pawns = pos.bb(us, Pawn);
   switch (typeOfCode(pos.board[s])) {
     case Pawn: {
-      if (pawnAttacksBB(them, squareBB[s]) & (knights | bishops | rooks | queens)) return 2;
+      if (pawnAttacks[them][s] & (knights | bishops | rooks | queens)) return 2;
       const Square ahead = them == White ? s + 8 : s - 8;
       if (relativeRank(them, s) == 6 && pos.board[ahead] == 0)
         return opponentExchangeValue(pos, makeMove16(s, ahead)) >= 0 ? 2 : 0;
