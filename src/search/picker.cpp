@@ -443,8 +443,7 @@ MovePicker::MovePicker(const Position& p, int planIndex, Move tt, Move k1, Move 
       deferLosing(false),
       checkListEnd(0),
       badCount(0),
-      returnedCount(0),
-      lazySelections(0) {}
+      returnedCount(0) {}
 
 bool MovePicker::alreadyReturned(Move m) const {
   for (int i = 0; i < returnedCount; ++i)
@@ -477,11 +476,8 @@ void MovePicker::runListStage() {
       deferLosing = stage == StageGoodCaptures;
       break;
     case StageQuiets:
-      // Sorted lazily: most nodes that reach the quiet moves cut off after
-      // one or two, so the first few are selected and the rest sorted only
-      // when the node goes on.
       count = generateQuiets(p, moves);
-      lazySelections = LazyQuietSelections;
+      sortMoves(moves, count);
       deferLosing = depth > 11;
       break;
     case StageEvasions:
@@ -537,27 +533,9 @@ void MovePicker::runListStage() {
   checkListEnd = keepChecks;
 }
 
-// Brings the best remaining entry of the list to index: the highest score,
-// the earliest among equal ones, the others keeping their order.  Moves
-// come out exactly as from the stable sort; after the last selection the
-// remainder is sorted.
-void MovePicker::selectNext() {
-  int best = index;
-  int bestKey = (int)((unsigned)list[index] & 0xFFFF0000u);
-  for (int i = index + 1; i < count; ++i) {
-    const int key = (int)((unsigned)list[i] & 0xFFFF0000u);
-    if (key > bestKey) best = i, bestKey = key;
-  }
-  const int chosen = list[best];
-  for (int i = best; i > index; --i) list[i] = list[i - 1];
-  list[index] = chosen;
-  if (--lazySelections == 0) sortMoves(list + index + 1, count - index - 1);
-}
-
 Move MovePicker::next() {
   for (;;) {
     while (index < count) {
-      if (lazySelections) selectNext();
       const Move m = list[index++] & 0xFFFF;
       if (alreadyReturned(m)) continue;
       if (deferLosing && moveKind(m) != KindEnPassant && badCount < BadRoom && losesMaterial(*pos, m)) {
@@ -567,7 +545,6 @@ Move MovePicker::next() {
       return m;
     }
     count = index = 0;
-    lazySelections = 0;
     list = moves;
     stage = pickerPlans[plan][stageIndex];
     if (stage == StageEnd) return 0;

@@ -49,8 +49,6 @@ extern const int pickerPlans[PlanCount][PlanLength];
 constexpr int PickerRoom = MaxMoves;
 constexpr int BadRoom = 64;
 constexpr int MaxReturned = 6;
-// Quiet moves selected one at a time before the rest of the list is sorted.
-constexpr int LazyQuietSelections = 3;
 
 struct MovePicker {
   const Position* pos;
@@ -68,7 +66,6 @@ struct MovePicker {
   int checkListEnd;      // end of the quiet-check list kept below the pushes
   int badCount;
   int returnedCount;
-  int lazySelections;    // quiet stage: entries still to select before sorting the rest
   Move returned[MaxReturned];
   int bad[BadRoom];
   int moves[PickerRoom];
@@ -83,7 +80,6 @@ struct MovePicker {
 
  private:
   bool alreadyReturned(Move m) const;
-  void selectNext();
   Move singleMove(Move m);
   void runListStage();
 };
