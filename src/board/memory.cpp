@@ -49,6 +49,7 @@ struct PrefaultQueue {
   static constexpr int Capacity = 256;
   std::mutex mutex;
   std::condition_variable wake;
+  std::condition_variable idle;  // signalled when the queue runs empty
   PrefaultJob jobs[Capacity];
   int count = 0;
   bool workerStarted = false;
@@ -84,12 +85,14 @@ void prefaultStep(PrefaultQueue& q) {
     // fault the pages in themselves, as without this worker.
     q.unsupported = true;
     q.count = 0;
+    q.idle.notify_all();
     return;
   }
   job.done += step;
   if (threadSeconds() - begin > CompactionStallSeconds && job.done < job.size)
     madvise(job.start + job.done, job.size - job.done, MADV_NOHUGEPAGE);
   if (job.done == job.size) removeJob(q, 0);
+  if (q.count == 0) q.idle.notify_all();
 }
 
 void prefaultWorker() {
@@ -129,7 +132,11 @@ void cancelPrefault(void* block) {
   PrefaultQueue& q = prefaultQueue();
   std::lock_guard<std::mutex> lock(q.mutex);
   for (int i = 0; i < q.count; i++)
-    if (q.jobs[i].start == block) return removeJob(q, i);
+    if (q.jobs[i].start == block) {
+      removeJob(q, i);
+      if (q.count == 0) q.idle.notify_all();
+      return;
+    }
 }
 
 }  // namespace
@@ -157,6 +164,12 @@ void* allocateZeroed(size_t bytes) {
   madvise((void*)aligned, size, MADV_HUGEPAGE);
   queuePrefault((char*)aligned, size);
   return (void*)aligned;
+}
+
+void waitForPrefault() {
+  PrefaultQueue& q = prefaultQueue();
+  std::unique_lock<std::mutex> lock(q.mutex);
+  q.idle.wait(lock, [&] { return q.count == 0; });
 }
 
 void freeZeroed(void* block, size_t bytes) {

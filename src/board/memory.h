@@ -19,3 +19,9 @@ void* allocateZeroed(size_t bytes);
 // Returns a block from allocateZeroed; `bytes` is the size asked for then.
 // Null is ignored.
 void freeZeroed(void* block, size_t bytes);
+// Waits until every block handed out so far has all its pages.  After an
+// option has resized the tables, so that the next search never pays for a
+// fresh table's page faults: with huge pages even a short search touches
+// nearly every page of a large table, and faulting gigabytes inside a
+// search could cost it seconds.  Start-up does not wait.
+void waitForPrefault();

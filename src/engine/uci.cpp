@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <deque>
 
+#include "board/memory.h"
 #include "board/movegen.h"
 #include "board/movetext.h"
 #include "board/output.h"
@@ -243,6 +244,9 @@ void setoptionCommand(const std::string& line, const std::vector<Token>& tokens)
     builtTableMemory = settings::tableMemory;
     buildPool();
   }
+  // A resized table is in memory before the next command, "isready" and
+  // "go" included.
+  waitForPrefault();
 }
 
 // ---------------------------------------------------------------- extras

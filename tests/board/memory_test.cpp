@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -31,10 +30,10 @@ TEST(LargeMemory, BlocksAreZeroedAlignedAndWritable) {
   freeZeroed(nullptr, 100);  // ignored
 }
 
-// Large blocks are faulted in by a background worker: every page becomes
-// resident without being touched here, the writes made meanwhile survive
-// (the worker never writes), and a block freed at once, before the worker
-// reached it, leaves the others to be completed.
+// Large blocks are faulted in by a background worker: once waitForPrefault
+// returns every page is resident without being touched here, the writes
+// made meanwhile survive (the worker never writes), and a block freed at
+// once, before the worker reached it, leaves the others to be completed.
 TEST(LargeMemory, LargeBlocksArePrefaultedWithoutChangingThem) {
   const size_t bytes = size_t(16) << 20, page = 4096;
   auto* early = static_cast<unsigned char*>(allocateZeroed(bytes));
@@ -47,14 +46,12 @@ TEST(LargeMemory, LargeBlocksArePrefaultedWithoutChangingThem) {
   const size_t written = size_t(2) << 20;
   for (size_t i = 0; i < written; i += page) block[i + 7] = (unsigned char)(i / page | 1);
 
+  waitForPrefault();
   std::vector<unsigned char> resident((bytes - written) / page);
-  size_t missing = resident.size();
-  for (int wait = 0; wait < 500 && missing; wait++) {
-    usleep(10000);
-    ASSERT_EQ(mincore(block + written, bytes - written, resident.data()), 0);
-    missing = (size_t)std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return !(r & 1); });
-  }
-  EXPECT_EQ(missing, 0u) << "pages still not resident after 5 s";
+  ASSERT_EQ(mincore(block + written, bytes - written, resident.data()), 0);
+  const size_t missing =
+      (size_t)std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return !(r & 1); });
+  EXPECT_EQ(missing, 0u) << "pages not resident after waitForPrefault";
   for (size_t i = 0; i < written; i += page) {
     EXPECT_EQ(block[i + 7], (unsigned char)(i / page | 1)) << i;
     EXPECT_EQ(block[i + 8], 0) << i;
