@@ -125,15 +125,22 @@ TEST(BookSession, FilesThatAreNoBooksNeverStopTheEngine) {
   for (const std::string& path : {empty, stub, junk}) std::remove(path.c_str());
 }
 
-TEST(BookSession, SwitchingOwnBookOnOpensTheBook) {
+// Switching "OwnBook" on opens the book; switching it off with the book
+// open leaves the book unused: the position is searched.
+TEST(BookSession, OwnBookSwitchesTheBookOnAndOff) {
   ASSERT_EQ(access(SliceBook.c_str(), R_OK), 0) << SliceBook << " is missing";
   Engine e({"setoption name OwnBook value false", "setoption name Book File value " + SliceBook, "position startpos"});
   EXPECT_FALSE(contains(e.search("go depth 1"), "Checking book"));
   e.run({"setoption name OwnBook value true"});
-  const std::vector<std::string> lines = e.search("go depth 3");
+  std::vector<std::string> lines = e.search("go depth 3");
   EXPECT_TRUE(contains(lines, "Found entry or entries"));
   EXPECT_FALSE(contains(lines, "info depth 2"));
   EXPECT_EQ(lines.back().find("ponder"), std::string::npos) << lines.back();
+  e.run({"setoption name OwnBook value false"});
+  lines = e.search("go depth 3");
+  EXPECT_FALSE(contains(lines, "Checking book"));
+  EXPECT_TRUE(contains(lines, "info depth 3"));
+  EXPECT_NE(lines.back().find(" ponder "), std::string::npos) << lines.back();
 }
 
 // Saving between two searches changes nothing the second search sees;
