@@ -1,7 +1,5 @@
 #include "book/book.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -10,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "board/fileopen.h"
 #include "board/movegen.h"
 #include "board/movetext.h"
 #include "board/output.h"
@@ -180,9 +179,8 @@ void openBook() {
   if (!settings::ownBook || settings::bookFile.empty()) return;
   // A directory or a pipe would open but never read as a book (and a pipe
   // could block the engine): only regular files are books.
-  struct stat info;
-  if (stat(settings::bookFile.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
-  useBookStream(std::fopen(settings::bookFile.c_str(), "rb"), settings::bookFile);
+  std::string problem;
+  useBookStream(fopenWithoutWaiting(settings::bookFile.c_str(), "rb", true, &problem), settings::bookFile);
 }
 
 void useBookStream(FILE* stream, const std::string& name) {
