@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 
 #include "board/fileopen.h"
 #include "board/memory.h"
@@ -254,7 +255,7 @@ struct FileCheck {
   bool sound() const { return complete && !fault; }
 };
 
-double progressSeconds = 3;
+double progressSeconds = 2;
 
 // The progress of a save or load that takes long (several seconds for a
 // table of gigabytes): a line "<what> <n>%" whenever progressSeconds have
@@ -307,7 +308,10 @@ FileCheck passOverFile(FILE* file, bool copy, FileProgress& progress) {
 
 }  // namespace
 
-void setHashFileProgressSeconds(double seconds) { progressSeconds = seconds; }
+double setHashFileProgressSeconds(double seconds) {
+  std::swap(progressSeconds, seconds);
+  return seconds;
+}
 
 // The file holds each slot's plain key; in memory the check word is key ^ data.
 // Two threads storing into one slot at once can leave the key word of one

@@ -135,9 +135,9 @@ inline int scoreFromTT(int score, int ply) {
 // once with one line.
 void saveHash();
 void loadHash();
-// How often the progress lines come (3 s by default; 0 gives a line after
-// every piece of the file).
-void setHashFileProgressSeconds(double seconds);
+// How often the progress lines come (2 s by default; 0 gives a line after
+// every piece of the file); the previous setting.
+double setHashFileProgressSeconds(double seconds);
 
 // Packing of the data word: score bits 0-15, move 16-31, depth 32-47,
 // flags 48-55, generation 56-63.

@@ -22,11 +22,12 @@ namespace {
 class HashFile : public ::testing::Test {
  protected:
   std::string name = ::testing::TempDir() + "orvane_hashfile_" + std::to_string(getpid());
+  double progressSeconds = 0;  // the engine's setting, restored after the test
   void SetUp() override {
     settings::analyseMode = 0;
     ttAllocate(1);
     settings::hashFileName = name;
-    setHashFileProgressSeconds(1e9);  // no progress lines but where a test asks for them
+    progressSeconds = setHashFileProgressSeconds(1e9);  // no progress lines but where a test asks for them
     // Entries of every kind the search stores, spread over the table.
     std::mt19937_64 random(99);
     const int bounds[4] = {BoundUpper, BoundLower, BoundExact, BoundExact | BoundTerminal};
@@ -37,7 +38,7 @@ class HashFile : public ::testing::Test {
     }
   }
   void TearDown() override {
-    setHashFileProgressSeconds(3);
+    setHashFileProgressSeconds(progressSeconds);
     std::remove(name.c_str());
     settings::hashFileName.clear();
   }
