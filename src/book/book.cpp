@@ -1,7 +1,5 @@
 #include "book/book.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -10,8 +8,10 @@
 #include <string>
 #include <utility>
 
+#include "board/fileopen.h"
 #include "board/movegen.h"
 #include "board/movetext.h"
+#include "board/output.h"
 #include "board/settings.h"
 #include "book/polyglot_random.h"
 
@@ -22,17 +22,10 @@ constexpr int EntryBytes = 16;
 FILE* bookHandle = nullptr;
 std::string bookName;  // the name the open file was opened under
 
-// One book progress line on standard output.
-void progress(const char* text) {
-  std::printf("%s\n", text);
-  std::fflush(stdout);
-}
-
 // The one message of a failed probe: what failed, where, and why.
 void reportReadFailure(const char* what) {
   const char* reason = errno ? std::strerror(errno) : "unexpected end of file";
-  std::printf("info string Error with %s of opening book %s (%s); no book move\n", what, bookName.c_str(), reason);
-  std::fflush(stdout);
+  writeLine("info string Error with %s of opening book %s (%s); no book move", what, bookName.c_str(), reason);
 }
 
 uint64_t readBigEndian(const unsigned char* bytes, int count) {
@@ -186,9 +179,8 @@ void openBook() {
   if (!settings::ownBook || settings::bookFile.empty()) return;
   // A directory or a pipe would open but never read as a book (and a pipe
   // could block the engine): only regular files are books.
-  struct stat info;
-  if (stat(settings::bookFile.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return;
-  useBookStream(std::fopen(settings::bookFile.c_str(), "rb"), settings::bookFile);
+  std::string problem;
+  useBookStream(fopenWithoutWaiting(settings::bookFile.c_str(), "rb", true, &problem), settings::bookFile);
 }
 
 void useBookStream(FILE* stream, const std::string& name) {
@@ -204,13 +196,13 @@ int findBookMoves(const Position& root, BookMove* moves) {
   const Key key = bookKey(root);
 
   // Step 1. Find one entry of the position by binary search.
-  progress("Checking book");
+  writeLine("Checking book");
   int64_t count = 0;
   if (!entryCount(count) || count == 0) return 0;
-  progress("Still Checking book");
+  writeLine("Still Checking book");
   const int64_t found = findEntry(key, count);
   if (found < 0) return 0;
-  progress("Found entry or entries");
+  writeLine("Found entry or entries");
   static LegalMoves legal;  // large: kept off the stack (main thread only)
   legal.count = 0;
   listLegalMoves(root, legal);
@@ -221,10 +213,9 @@ int findBookMoves(const Position& root, BookMove* moves) {
   for (int64_t i = found - 1; i >= 0; --i) {
     if (!readEntry(i, e, "fseek in back up")) return 0;
     if (e.key != key) break;
-    std::printf("found record %lld\n", (long long)i);
+    writeLine("found record %lld", (long long)i);
     first = i;
   }
-  std::fflush(stdout);
 
   // Step 3. Collect the run's moves with their weights; one move that is
   // not legal here discards the whole run.
@@ -242,14 +233,14 @@ int findBookMoves(const Position& root, BookMove* moves) {
 
 // A uniform number below the total weight (masked random numbers, redrawn
 // when too large) picks the first move whose running weight sum exceeds it.
-Move chooseBookMove(BookMove* moves, int count, bool heaviestOnly) {
+Move chooseBookMove(BookMove* moves, int count, bool heaviestOnly, int (*random)()) {
   if (heaviestOnly) count = keepHeaviest(moves, count);
   int64_t total = 0;
   for (int i = 0; i < count; ++i) total += moves[i].weight;
   uint64_t mask = 0;
   while (mask < (uint64_t)(total - 1)) mask = mask * 2 + 1;
   int64_t r;
-  do r = (int64_t)((uint64_t)std::rand() & mask);
+  do r = (int64_t)((uint64_t)(random ? random() : std::rand()) & mask);
   while (r >= total);
   int64_t sum = 0;
   for (int i = 0; i < count; ++i) {

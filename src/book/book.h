@@ -59,10 +59,11 @@ constexpr int MaxBookMoves = 256;
 // Prints the book's progress lines.
 int findBookMoves(const Position& root, BookMove* moves);
 
-// Chooses at random (std::rand) with probability weight / total weight;
-// with heaviestOnly only among the moves of the greatest weight.  Reorders
-// moves.  count > 0.
-Move chooseBookMove(BookMove* moves, int count, bool heaviestOnly);
+// Chooses at random with probability weight / total weight; with
+// heaviestOnly only among the moves of the greatest weight.  Reorders
+// moves.  count > 0.  The random numbers come from std::rand unless a
+// source is given (tests pass one that counts through every value).
+Move chooseBookMove(BookMove* moves, int count, bool heaviestOnly, int (*random)() = nullptr);
 
 // A book move for root that is one of the allowed moves (the search's root
 // moves, which "go searchmoves" or the tablebases may narrow), or 0 when no

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "board/fileopen.h"
 #include "board/output.h"
 #include "engine/uci.h"
 #include "search/timeman.h"
@@ -36,12 +37,24 @@ bool logIsOpen() {
   return logFile != nullptr;
 }
 
+// The new file is opened before the old one is closed and never waits (a
+// FIFO would block the open, and with it every thread that logs): a name
+// that cannot be a log is refused with one line, and the log that was open
+// stays open under its old name.
 void setLogFile(const std::string& name, std::string* variable) {
-  *variable = name == "<empty>" ? std::string() : name;
+  const std::string wanted = name == "<empty>" ? std::string() : name;
+  FILE* opened = nullptr;
+  if (!wanted.empty()) {
+    std::string problem;
+    opened = fopenWithoutWaiting(wanted.c_str(), "a", false, &problem);
+    if (!opened) {
+      writeLine("info string Log file %s not opened: %s", wanted.c_str(), problem.c_str());
+      return;
+    }
+    writeLine("info string Log file is %s", wanted.c_str());
+  }
+  *variable = wanted;
   std::lock_guard<std::mutex> lock(logMutex);
   if (logFile) std::fclose(logFile);
-  logFile = nullptr;
-  if (variable->empty()) return;
-  writeLine("info string Log file is %s", variable->c_str());
-  logFile = std::fopen(variable->c_str(), "a");
+  logFile = opened;
 }

@@ -12,8 +12,10 @@
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // Writes a finished message (the search's log hook).
 void logText(const char* message);
-// The "Log File" change action: stores the name ("<empty>" means none),
-// closes the open log and opens the named file for appending.
+// The "Log File" change action: opens the named file for appending and
+// makes it the log in place of the open one ("<empty>" means none).  A name
+// that cannot be opened, or that is a FIFO, a socket or a directory, is
+// refused with one "info string" line and changes nothing.
 void setLogFile(const std::string& name, std::string* variable);
 // Whether a log file is open.
 bool logIsOpen();

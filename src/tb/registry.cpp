@@ -14,6 +14,7 @@
 #include <initializer_list>
 #include <new>
 
+#include "board/fileopen.h"
 #include "board/output.h"
 #include "board/position.h"
 #include "tb/probe.h"
@@ -49,27 +50,14 @@ enum class MapResult { Mapped, Missing, Failed };
 // Opens path read-only when it is a regular file and gives its length;
 // -1 otherwise, with the reason in *problem when the file exists (left
 // empty when it does not).
-// A FIFO or a device named like a table is refused before it is opened,
-// and the open never waits (O_NONBLOCK), so such a file cannot hang the
-// engine; fstat confirms the kind of what was actually opened.
+// The open never waits (openWithoutWaiting), so a FIFO named like a table
+// cannot hang the engine.
 int openTableFile(const std::string& path, std::string* problem, size_t* length) {
   struct stat st;
-  if (stat(path.c_str(), &st) != 0) {
-    if (errno != ENOENT && errno != ENOTDIR) *problem = path + ": " + std::strerror(errno);
-    return -1;
-  }
-  if (!S_ISREG(st.st_mode)) {
-    *problem = path + ": not a regular file";
-    return -1;
-  }
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  std::string why;
+  const int fd = openWithoutWaiting(path.c_str(), O_RDONLY, true, &st, &why);
   if (fd < 0) {
-    *problem = path + ": " + std::strerror(errno);
-    return -1;
-  }
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    *problem = path + ": not a regular file";
+    if (errno != ENOENT && errno != ENOTDIR) *problem = path + ": " + why;
     return -1;
   }
   *length = (size_t)st.st_size;

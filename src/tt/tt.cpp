@@ -1,12 +1,17 @@
 #include "tt/tt.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
+#include <utility>
 
+#include "board/fileopen.h"
 #include "board/memory.h"
 #include "board/output.h"
 #include "board/position.h"
@@ -250,10 +255,30 @@ struct FileCheck {
   bool sound() const { return complete && !fault; }
 };
 
+double progressSeconds = 2;
+
+// The progress of a save or load that takes long (several seconds for a
+// table of gigabytes): a line "<what> <n>%" whenever progressSeconds have
+// passed since the start or the last such line.  None at 100 %: the
+// operation's own last line follows.
+struct FileProgress {
+  const char* what;
+  uint64_t total;  // buckets to pass over
+  uint64_t done = 0;
+  std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+  void advance(uint64_t buckets) {
+    done += buckets;
+    const auto now = std::chrono::steady_clock::now();
+    if (done >= total || std::chrono::duration<double>(now - last).count() < progressSeconds) return;
+    last = now;
+    report("%s %d%%", what, (int)(done * 100 / total));
+  }
+};
+
 // Reads the file from its start in pieces and checks every slot; with copy
 // set, each piece found sound is also written into the table.  Stops at the
 // first fault.
-FileCheck passOverFile(FILE* file, bool copy) {
+FileCheck passOverFile(FILE* file, bool copy, FileProgress& progress) {
   FileCheck check;
   std::rewind(file);
   for (uint64_t first = 0; first < tt.bucketCount; first += ChunkBuckets) {
@@ -268,19 +293,25 @@ FileCheck passOverFile(FILE* file, bool copy) {
           check.faultBucket = first + b;
           return check;
         }
-    if (!copy) continue;
-    for (uint64_t b = 0; b < n; ++b)
-      for (int i = 0; i < 4; ++i) {
-        TTEntry& e = tt.buckets[first + b].slot[i];
-        const uint64_t d = fileChunk[b].slot[i].data;
-        storeWord(e.data, d);
-        storeWord(e.check, fileChunk[b].slot[i].check ^ d);
-      }
+    if (copy)
+      for (uint64_t b = 0; b < n; ++b)
+        for (int i = 0; i < 4; ++i) {
+          TTEntry& e = tt.buckets[first + b].slot[i];
+          const uint64_t d = fileChunk[b].slot[i].data;
+          storeWord(e.data, d);
+          storeWord(e.check, fileChunk[b].slot[i].check ^ d);
+        }
+    progress.advance(n);
   }
   return check;
 }
 
 }  // namespace
+
+double setHashFileProgressSeconds(double seconds) {
+  std::swap(progressSeconds, seconds);
+  return seconds;
+}
 
 // The file holds each slot's plain key; in memory the check word is key ^ data.
 // Two threads storing into one slot at once can leave the key word of one
@@ -289,12 +320,14 @@ FileCheck passOverFile(FILE* file, bool copy) {
 // always loads.
 void saveHash() {
   const char* name = settings::hashFileName.c_str();
-  FILE* file = std::fopen(name, "wb");
+  std::string problem;
+  FILE* file = fopenWithoutWaiting(name, "wb", false, &problem);
   if (!file) {
-    report("failed to open %s", name);
+    report("failed to open %s (%s)", name, problem.c_str());
     return;
   }
   report("Saving Hash");
+  FileProgress progress{"Saving Hash", tt.bucketCount};
   bool ok = true;
   for (uint64_t first = 0; ok && first < tt.bucketCount; first += ChunkBuckets) {
     const uint64_t n = std::min(ChunkBuckets, tt.bucketCount - first);
@@ -308,6 +341,7 @@ void saveHash() {
         fileChunk[b].slot[i].data = d;
       }
     ok = std::fwrite(fileChunk, sizeof(TTBucket), n, file) == n;
+    progress.advance(n);
   }
   // Buffered bytes reach the disk only at the close: its failure is a
   // failed save too.
@@ -326,21 +360,27 @@ void saveHash() {
 // the passes, the table is emptied rather than left half loaded.
 void loadHash() {
   const char* name = settings::hashFileName.c_str();
-  FILE* file = std::fopen(name, "rb");
+  std::string problem;
+  FILE* file = fopenWithoutWaiting(name, "rb", false, &problem);
   if (!file) {
-    report("no such file %s", name);
+    if (errno == ENOENT)
+      report("no such file %s", name);
+    else
+      report("failed to open %s (%s)", name, problem.c_str());
     return;
   }
   report("Loading Hash from %s", name);
+  // The progress counts both passes: checking is the first half.
+  FileProgress progress{"Loading Hash", 2 * tt.bucketCount};
   long size = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
   if (size < 0 || (uint64_t)size != tt.byteSize) {
     report("File size does not match Hash size");
-  } else if (const FileCheck check = passOverFile(file, false); !check.complete) {
+  } else if (const FileCheck check = passOverFile(file, false, progress); !check.complete) {
     report("Error: could not read full file.");
   } else if (check.fault) {
     report("%s is not a hash file of this table (bucket %llu holds %s); table unchanged", name,
            (unsigned long long)check.faultBucket, check.fault);
-  } else if (!passOverFile(file, true).sound()) {
+  } else if (!passOverFile(file, true, progress).sound()) {
     ttClearSilently();
     report("%s changed while it was loaded; table cleared", name);
   } else {

@@ -129,9 +129,15 @@ inline int scoreFromTT(int score, int ply) {
 // every slot could have been stored by the search, and otherwise leaves
 // the table as it was.  A save writes a slot that would fail that check (a
 // slot two threads wrote at once) as an empty one.  Both read or write the
-// file in pieces, never holding a second copy of the table.
+// file in pieces, never holding a second copy of the table, and report
+// their progress ("Saving Hash 40%", "Loading Hash 40%") every few
+// seconds.  A name that is a FIFO, a socket or a directory is refused at
+// once with one line.
 void saveHash();
 void loadHash();
+// How often the progress lines come (2 s by default; 0 gives a line after
+// every piece of the file); the previous setting.
+double setHashFileProgressSeconds(double seconds);
 
 // Packing of the data word: score bits 0-15, move 16-31, depth 32-47,
 // flags 48-55, generation 56-63.

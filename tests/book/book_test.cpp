@@ -118,37 +118,68 @@ TEST_F(Book, RealBookGivesListedMovesAndWeights) {
   }
 }
 
-// Over many draws with a fixed seed each move comes up about as often as
-// its share of the total weight.
-TEST_F(Book, ChoiceFollowsTheWeights) {
-  const int weights[] = {12135, 11257, 3745, 3294, 243, 38, 35, 16, 16, 7, 5, 4, 2};
+// A random source that counts up: masked to the bits the choice draws, it
+// takes every value below the mask once per cycle, so one cycle of draws
+// must pick each move exactly as often as its weight.  Exact counts catch
+// any bias (a wrong comparison, a mask one bit short), where counts from a
+// real generator could only be held to a tolerance.
+int counted = 0;
+int countingSource() { return counted++; }
+
+TEST_F(Book, ChoiceFollowsTheWeightsExactly) {
+  const int weights[] = {12135, 11257, 3745, 3294, 243, 38, 35, 16, 16, 7, 5, 4, 2, 1, 1};
   const int n = sizeof weights / sizeof weights[0];
   BookMove moves[n];
-  double total = 0;
+  int total = 0;
   for (int i = 0; i < n; ++i) total += (moves[i] = {i + 1, weights[i]}).weight;
-  std::srand(20240601);
+  counted = 0;
   std::map<Move, int> drawn;
-  const int draws = 200000;
-  for (int i = 0; i < draws; ++i) drawn[chooseBookMove(moves, n, false)]++;
-  for (int i = 0; i < n; ++i) {
-    EXPECT_NEAR(drawn[i + 1] / (double)draws, weights[i] / total, 0.006) << "weight " << weights[i];
-    if (weights[i] >= 16) {
-      EXPECT_GT(drawn[i + 1], 0);
-    }
-  }
+  for (int i = 0; i < 2 * total; ++i) drawn[chooseBookMove(moves, n, false, countingSource)]++;
+  for (int i = 0; i < n; ++i) EXPECT_EQ(drawn[i + 1], 2 * weights[i]) << "weight " << weights[i];
   EXPECT_EQ(drawn.size(), (size_t)n);
 }
 
 TEST_F(Book, BestBookLineChoosesOnlyAmongTheHeaviest) {
-  std::srand(7);
+  counted = 0;
   std::map<Move, int> drawn;
-  for (int i = 0; i < 10000; ++i) {
+  for (int i = 0; i < 60; ++i) {
     BookMove moves[4] = {{1, 10}, {2, 30}, {3, 30}, {4, 5}};
-    drawn[chooseBookMove(moves, 4, true)]++;
+    drawn[chooseBookMove(moves, 4, true, countingSource)]++;
   }
-  EXPECT_EQ(drawn.size(), 2u);
-  EXPECT_NEAR(drawn[2] / 10000.0, 0.5, 0.05);
-  EXPECT_NEAR(drawn[3] / 10000.0, 0.5, 0.05);
+  EXPECT_EQ(drawn, (std::map<Move, int>{{2, 30}, {3, 30}}));
+}
+
+// A promotion entry names its piece (1 knight, 2 bishop, 3 rook, 4 queen);
+// a run that starts at the book's first entry is found whole; of two moves
+// of weight 1 each is played (the engine's own random numbers).
+TEST_F(Book, PromotionsFirstEntriesAndEqualWeights) {
+  Chess960Guard mode(0);
+  const Position promotion = fenPosition("4k3/P7/8/8/8/8/8/4K3 w - - 0 1");
+  std::vector<BookEntry> entries;
+  for (int piece = 1; piece <= 4; ++piece)
+    entries.push_back({bookKey(promotion), (uint16_t)(piece << 12 | polyglotMove("a7", "a8")), (uint16_t)piece, 0});
+  useBook(writeBook(entries));
+  EXPECT_EQ(bookMovesText(promotion), "a7a8n:1 a7a8b:2 a7a8r:3 a7a8q:4");
+
+  // The binary search lands on the second of the three entries at the front.
+  const Position start = fenPosition(StartFen);
+  const Key key = bookKey(start);
+  entries = {{key, polyglotMove("e2", "e4"), 1, 0}, {key, polyglotMove("d2", "d4"), 2, 0},
+             {key, polyglotMove("g1", "f3"), 3, 0}};
+  for (Key other = key + 1; other <= key + 4; ++other) entries.push_back({other, polyglotMove("a2", "a3"), 1, 0});
+  useBook(writeBook(entries));
+  EXPECT_EQ(bookMovesText(start), "e2e4:1 d2d4:2 g1f3:3");
+
+  useBook(writeBook({{key, polyglotMove("e2", "e4"), 1, 0}, {key, polyglotMove("d2", "d4"), 1, 0}}));
+  const std::vector<Move> legal = legalMoves(start);
+  std::srand(5);
+  std::map<std::string, int> count;
+  testing::internal::CaptureStdout();
+  for (int i = 0; i < 100; ++i) count[moveToText(probeBook(start, legal.data(), (int)legal.size()))]++;
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(count.size(), 2u);
+  EXPECT_GE(count["e2e4"], 30);
+  EXPECT_GE(count["d2d4"], 30);
 }
 
 // The choice keeps to the allowed moves (the root moves "go searchmoves"

@@ -3,6 +3,7 @@
 // never stop the engine, and the hash-file buttons keep the table.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -125,15 +126,22 @@ TEST(BookSession, FilesThatAreNoBooksNeverStopTheEngine) {
   for (const std::string& path : {empty, stub, junk}) std::remove(path.c_str());
 }
 
-TEST(BookSession, SwitchingOwnBookOnOpensTheBook) {
+// Switching "OwnBook" on opens the book; switching it off with the book
+// open leaves the book unused: the position is searched.
+TEST(BookSession, OwnBookSwitchesTheBookOnAndOff) {
   ASSERT_EQ(access(SliceBook.c_str(), R_OK), 0) << SliceBook << " is missing";
   Engine e({"setoption name OwnBook value false", "setoption name Book File value " + SliceBook, "position startpos"});
   EXPECT_FALSE(contains(e.search("go depth 1"), "Checking book"));
   e.run({"setoption name OwnBook value true"});
-  const std::vector<std::string> lines = e.search("go depth 3");
+  std::vector<std::string> lines = e.search("go depth 3");
   EXPECT_TRUE(contains(lines, "Found entry or entries"));
   EXPECT_FALSE(contains(lines, "info depth 2"));
   EXPECT_EQ(lines.back().find("ponder"), std::string::npos) << lines.back();
+  e.run({"setoption name OwnBook value false"});
+  lines = e.search("go depth 3");
+  EXPECT_FALSE(contains(lines, "Checking book"));
+  EXPECT_TRUE(contains(lines, "info depth 3"));
+  EXPECT_NE(lines.back().find(" ponder "), std::string::npos) << lines.back();
 }
 
 // Saving between two searches changes nothing the second search sees;
@@ -171,7 +179,7 @@ TEST(HashSession, ButtonsKeepTheTable) {
   EXPECT_NE(said[1].find("table unchanged"), std::string::npos) << said[1];
   EXPECT_EQ(loading.nodes(go), second);
   EXPECT_EQ(loading.run({"setoption name Hash File Name value <empty>", "setoption name Save Hash to File"}),
-            std::vector<std::string>{"info string failed to open "});
+            std::vector<std::string>{"info string failed to open  (No such file or directory)"});
   std::remove(saved.c_str());
   std::remove(damaged.c_str());
 }
@@ -209,6 +217,43 @@ TEST(HashSession, ChangedOptionsEmptyTheTableButTheHashFileOptionsKeepIt) {
     EXPECT_EQ(after(option), before) << option;
   }
   std::remove(file.c_str());
+}
+
+// A FIFO or a directory named as the log file or the hash file is refused
+// with one line saying why, and "readyok" follows at once (an open of a
+// FIFO that waited for its other end would never return).  /dev/null stays
+// usable, and so does the log after a refused name.
+TEST(FileSession, FifosAndDirectoriesAreRefusedAtOnce) {
+  const std::string fifo = tempPath("fifo"), dir = tempPath("dir"), log = tempPath("log");
+  std::remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  Engine e({"setoption name Hash value 1", "setoption name Log File value " + log});
+  using Lines = std::vector<std::string>;
+  auto answer = [&](const Lines& lines) {
+    for (const std::string& line : lines) e.process.send(line);
+    return e.process.sync(3000).value_or(Lines{"no readyok"});
+  };
+  for (const auto& [path, why] : {std::pair{fifo, "a FIFO, not a file"}, std::pair{dir, "a directory, not a file"}}) {
+    const std::string refused = path + " (" + why + ")";
+    EXPECT_EQ(answer({"setoption name Log File value " + path}),
+              Lines{"info string Log file " + path + " not opened: " + why});
+    EXPECT_EQ(answer({"setoption name Hash File Name value " + path, "setoption name Save Hash to File"}),
+              Lines{"info string failed to open " + refused});
+    EXPECT_EQ(answer({"setoption name Load Hash from File"}), Lines{"info string failed to open " + refused});
+  }
+  EXPECT_EQ(answer({"setoption name Hash File Name value /dev/null", "setoption name Save Hash to File",
+                    "setoption name Load Hash from File"}),
+            (Lines{"info string Saving Hash", "info string Hash Saved", "info string Loading Hash from /dev/null",
+                   "info string File size does not match Hash size"}));
+  e.run({"setoption name Log File value <empty>"});
+  std::ifstream written(log);
+  std::string text((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("uci inp: setoption name Load Hash from File"), std::string::npos) << text;
+  EXPECT_EQ(answer({"setoption name Log File value /dev/null"}), Lines{"info string Log file is /dev/null"});
+  std::remove(fifo.c_str());
+  std::remove(log.c_str());
+  rmdir(dir.c_str());
 }
 
 }  // namespace

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <fstream>
 #include <random>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "board/settings.h"
@@ -20,10 +22,12 @@ namespace {
 class HashFile : public ::testing::Test {
  protected:
   std::string name = ::testing::TempDir() + "orvane_hashfile_" + std::to_string(getpid());
+  double progressSeconds = 0;  // the engine's setting, restored after the test
   void SetUp() override {
     settings::analyseMode = 0;
     ttAllocate(1);
     settings::hashFileName = name;
+    progressSeconds = setHashFileProgressSeconds(1e9);  // no progress lines but where a test asks for them
     // Entries of every kind the search stores, spread over the table.
     std::mt19937_64 random(99);
     const int bounds[4] = {BoundUpper, BoundLower, BoundExact, BoundExact | BoundTerminal};
@@ -34,6 +38,7 @@ class HashFile : public ::testing::Test {
     }
   }
   void TearDown() override {
+    setHashFileProgressSeconds(progressSeconds);
     std::remove(name.c_str());
     settings::hashFileName.clear();
   }
@@ -64,6 +69,50 @@ TEST_F(HashFile, SaveClearLoadGivesBackTheSameTable) {
   EXPECT_EQ(load(), "info string Loading Hash from " + name + "\ninfo string Hash Loaded\n");
   EXPECT_TRUE(tableBytes() == before);
   EXPECT_EQ(ttHashfull(), 0);  // loaded slots are not counted as filled
+}
+
+// The percentages of the progress lines "<what> <n>%" among the lines of
+// out, in order; the other lines are left in out.
+std::vector<int> progressLines(std::vector<std::string>& out, const std::string& what) {
+  std::vector<int> shown;
+  std::vector<std::string> rest;
+  for (const std::string& line : out) {
+    const std::string prefix = "info string " + what + " ";
+    if (line.rfind(prefix, 0) == 0 && line.back() == '%')
+      shown.push_back(std::stoi(line.substr(prefix.size())));
+    else
+      rest.push_back(line);
+  }
+  out = rest;
+  return shown;
+}
+
+std::vector<std::string> splitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::stringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// With a line due after every piece of the file (1024 buckets, 16 pieces in
+// a 1 MB table), a save shows each piece's share and a load each piece of
+// its two passes, rising and short of 100 %, between the lines a save or
+// load always prints.
+TEST_F(HashFile, ProgressLinesBetweenTheFirstAndLast) {
+  ASSERT_EQ(tt.bucketCount, 16u * 1024);
+  setHashFileProgressSeconds(0);
+  testing::internal::CaptureStdout();
+  saveHash();
+  std::vector<std::string> out = splitLines(testing::internal::GetCapturedStdout());
+  std::vector<int> shown = progressLines(out, "Saving Hash");
+  EXPECT_EQ(out, (std::vector<std::string>{"info string Saving Hash", "info string Hash Saved"}));
+  EXPECT_EQ(shown, (std::vector<int>{6, 12, 18, 25, 31, 37, 43, 50, 56, 62, 68, 75, 81, 87, 93}));
+  out = splitLines(load());
+  shown = progressLines(out, "Loading Hash");
+  EXPECT_EQ(out, (std::vector<std::string>{"info string Loading Hash from " + name, "info string Hash Loaded"}));
+  ASSERT_EQ(shown.size(), 31u);
+  EXPECT_EQ(shown[15], 50);  // the check of every slot is half the work
+  for (size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(shown[i], (int)(i + 1) * 100 / 32);
 }
 
 // A file in the documented layout, written without the engine: a terminal

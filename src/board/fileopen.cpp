@@ -1,0 +1,63 @@
+#include "board/fileopen.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+// Why a file of this kind is refused, or null when it is usable.
+const char* refusedKind(mode_t mode, bool regularOnly) {
+  if (regularOnly) return S_ISREG(mode) ? nullptr : "not a regular file";
+  if (S_ISFIFO(mode)) return "a FIFO, not a file";
+  if (S_ISSOCK(mode)) return "a socket, not a file";
+  if (S_ISDIR(mode)) return "a directory, not a file";
+  return nullptr;
+}
+
+// Fills *problem from errno and returns -1.
+int systemFailure(std::string* problem) {
+  *problem = std::strerror(errno);
+  return -1;
+}
+
+int refusal(const char* kind, std::string* problem) {
+  *problem = kind;
+  errno = 0;
+  return -1;
+}
+
+}  // namespace
+
+int openWithoutWaiting(const char* path, int flags, bool regularOnly, struct stat* info, std::string* problem) {
+  if (stat(path, info) == 0) {
+    if (const char* kind = refusedKind(info->st_mode, regularOnly)) return refusal(kind, problem);
+  } else if (errno != ENOENT || !(flags & O_CREAT)) {
+    return systemFailure(problem);
+  }
+  const int fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return systemFailure(problem);
+  const char* kind = fstat(fd, info) != 0 ? std::strerror(errno) : refusedKind(info->st_mode, regularOnly);
+  const int status = kind ? 0 : fcntl(fd, F_GETFL);
+  if (!kind && (status == -1 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0)) kind = std::strerror(errno);
+  if (!kind) return fd;
+  close(fd);
+  return refusal(kind, problem);
+}
+
+FILE* fopenWithoutWaiting(const char* path, const char* mode, bool regularOnly, std::string* problem) {
+  const int flags = mode[0] == 'r'   ? O_RDONLY
+                    : mode[0] == 'w' ? O_WRONLY | O_CREAT | O_TRUNC
+                                     : O_WRONLY | O_CREAT | O_APPEND;
+  struct stat info;
+  const int fd = openWithoutWaiting(path, flags, regularOnly, &info, problem);
+  if (fd < 0) return nullptr;
+  FILE* file = fdopen(fd, mode);
+  if (!file) {
+    systemFailure(problem);
+    close(fd);
+  }
+  return file;
+}
