@@ -25,7 +25,7 @@ build=${ORVANE_FUZZ_BUILD:-build-fuzz}
 # both sides; its WDL file is four times larger).
 max_len() {
   case $1 in
-    fen) echo 256 ;; book) echo 2048 ;; uci) echo 2048 ;; hashfile) echo 768 ;; syzygy) echo 65536 ;;
+    fen) echo 256 ;; book) echo 2048 ;; uci) echo 6144 ;; hashfile) echo 768 ;; syzygy) echo 65536 ;;
     *) echo "unknown fuzz target $1" >&2; exit 2 ;;
   esac
 }
