@@ -12,11 +12,11 @@
 //
 // Searches are kept short without changing what the engine does with its
 // limits: depths above 2 become 2, node counts above 2000 wrap below it,
-// and clock values (wtime, btime, winc, binc, movetime) wrap to at most 12
+// and clock values (wtime, btime, winc, binc, movetime) wrap to at most 8
 // milliseconds, so the time allocation and the deadlines run on them.  The
 // time allocation also runs on the unscaled values of every "go" line and
 // must give a finite positive target.  The main thread polls the clock and
-// the queue every 256 nodes instead of 4096, so a sanitized search of a few
+// the queue every 128 nodes instead of 4096, so a sanitized search of a few
 // hundred nodes still takes commands.  "go perft" counts to at most 2,
 // "Hash" and "Table Memory" stay small and "Threads" at 1, every option
 // naming a file or folder points into the process's scratch folder, and
@@ -58,8 +58,8 @@ constexpr int MaxSearchesPerInput = 2;
 constexpr long long MaxSearchDepth = 2;
 constexpr long long MaxPerftDepth = 2;
 constexpr long long MaxNodes = 2000;
-constexpr long long MaxClockMs = 12;
-constexpr uint32_t PollInterval = 256;
+constexpr long long MaxClockMs = 8;
+constexpr uint32_t PollInterval = 128;
 
 std::string lowered(std::string text) {
   for (char& c : text) c = (char)std::tolower((unsigned char)c);

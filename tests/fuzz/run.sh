@@ -20,7 +20,8 @@ targets=("$@")
 build=${ORVANE_FUZZ_BUILD:-build-fuzz}
 
 # Longest input per target: a FEN line, a small book (128 entries, more
-# than any position has in a real book), a short UCI session, 64 hash file
+# than any position has in a real book), a UCI session with room for a line
+# longer than the input thread keeps (4096 bytes), 64 hash file
 # patches, the largest kept table file but one (KPvKP's DTZ file, pawns on
 # both sides; its WDL file is four times larger).
 max_len() {
