@@ -113,8 +113,8 @@ std::string boundedGo(std::vector<std::string> words) {
     if (w == "depth") v = wrapped(v, MaxSearchDepth);
     else if (w == "nodes") v = v[0] == '-' ? v : wrapped(v, MaxNodes);
     else if (w == "wtime" || w == "btime" || w == "winc" || w == "binc" || w == "movetime") v = wrapped(v, MaxClockMs);
-    else continue;
-    ++i;
+    else if (w != "movestogo") continue;
+    ++i;  // the value is not read as a word of its own, as in the handler
   }
   return joined(words);
 }
