@@ -83,12 +83,31 @@ void pushCommand(const std::string& line) {
   raiseWake();
 }
 
+bool splitLines(LineSplitter& splitter, const char* bytes, size_t count, bool (*accept)(const std::string&)) {
+  for (size_t i = 0; i < count; ++i) {
+    const char c = bytes[i];
+    if (c == '\n') {
+      const bool goOn = accept(splitter.line);
+      splitter.line.clear();
+      splitter.overlong = false;
+      if (!goOn) return false;
+    } else if (!splitter.overlong) {
+      if (splitter.line.size() < MaxLineLength) splitter.line.push_back(c);
+      else splitter.overlong = true;
+    }
+  }
+  return true;
+}
+
+bool finishLines(LineSplitter& splitter, bool (*accept)(const std::string&)) {
+  return splitter.line.empty() || accept(splitter.line);
+}
+
 // Reads standard input in raw chunks and cuts it into lines.  Waiting in
 // poll() with a short timeout lets the thread notice quitRequested when the
 // quit came some other way, so the quit sequence can always join it.
 void inputThreadMain() {
-  std::string line;
-  bool overlong = false;  // dropping the tail of a line above MaxLineLength
+  LineSplitter splitter;
   char buffer[4096];
   bool reading = true;
   while (reading) {
@@ -107,20 +126,10 @@ void inputThreadMain() {
     }
     if (n == 0) {
       // End of input: a last line without a line feed still counts.
-      if (!line.empty()) acceptLine(line);
+      finishLines(splitter, acceptLine);
       break;
     }
-    for (ssize_t i = 0; i < n && reading; ++i) {
-      char c = buffer[i];
-      if (c == '\n') {
-        reading = acceptLine(line);
-        line.clear();
-        overlong = false;
-      } else if (!overlong) {
-        if (line.size() < MaxLineLength) line.push_back(c);
-        else overlong = true;
-      }
-    }
+    reading = splitLines(splitter, buffer, (size_t)n, acceptLine);
   }
   if (!reading) {
     // "quit": the search stops at once and the process ends.

@@ -14,6 +14,20 @@
 // Longest line kept; the rest of a longer line is dropped.
 constexpr size_t MaxLineLength = 4096;
 
+// The line being cut from the input: a line feed ends it; a line longer
+// than MaxLineLength keeps its first MaxLineLength bytes.  Carriage returns
+// and NUL bytes stay in the line (the handler deals with them).
+struct LineSplitter {
+  std::string line;
+  bool overlong = false;  // dropping the tail of a line above MaxLineLength
+};
+// Hands every line the bytes complete to accept, in order, and stops at a
+// line accept answers false for (reading should end); false then.
+bool splitLines(LineSplitter& splitter, const char* bytes, size_t count, bool (*accept)(const std::string&));
+// At end of input: a last line without a line feed goes to accept too;
+// accept's answer (true when there is none).
+bool finishLines(LineSplitter& splitter, bool (*accept)(const std::string&));
+
 // Starts the input thread (once, after all start-up work).
 void startInputThread();
 // Waits for the input thread to end.  It ends at end of input (raising

@@ -20,11 +20,13 @@ targets=("$@")
 build=${ORVANE_FUZZ_BUILD:-build-fuzz}
 
 # Longest input per target: a FEN line, a small book (128 entries, more
-# than any position has in a real book), a short UCI session, 64 hash file
-# patches, the largest kept table file.
+# than any position has in a real book), a UCI session with room for a line
+# longer than the input thread keeps (4096 bytes), 64 hash file
+# patches, the largest kept table file but one (KPvKP's DTZ file, pawns on
+# both sides; its WDL file is four times larger).
 max_len() {
   case $1 in
-    fen) echo 256 ;; book) echo 2048 ;; uci) echo 2048 ;; hashfile) echo 768 ;; syzygy) echo 32768 ;;
+    fen) echo 256 ;; book) echo 2048 ;; uci) echo 6144 ;; hashfile) echo 768 ;; syzygy) echo 65536 ;;
     *) echo "unknown fuzz target $1" >&2; exit 2 ;;
   esac
 }
