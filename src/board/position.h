@@ -126,6 +126,11 @@ bool makeMoveEvalOnly(const Position& parent, Position& child, Move move);
 // only fill the memory system with requests nobody waits for.
 bool makeMoveNoPrefetch(const Position& parent, Position& child, Move move);
 
+// Prefetches the lines the child reached by move will read first, without
+// making the move: for a node that decides about a move (pruning tests)
+// before making it, so that the memory system starts early.
+void prefetchMoveTables(const Position& parent, Move move);
+
 // The prefetch choices of the three above.
 constexpr int PrefetchTable = 1, PrefetchEval = 2;
 

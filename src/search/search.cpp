@@ -458,6 +458,7 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
     // under-promotions are not searched.
     if (m == excludedMove) continue;
     if (moveKind(m) >= KindPromoKnight && depth < UnderPromotionDepthNonPV) continue;
+    if (moveCount < lmp) prefetchMoveTables(pos, m);
 
     // 10.2 Reversal, late-move and shallow SEE pruning.
     const bool capture = moveKind(m) != KindCastle && pos.board[moveTo(m)] != 0;
