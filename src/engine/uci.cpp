@@ -253,10 +253,13 @@ void setoptionCommand(const std::string& line, const std::vector<Token>& tokens)
 
 void deferLine(const std::string& line);
 
-// Looks at the lines that arrived while a perft runs: a "stop" line ends
-// it, every other line is held back in arrival order and carried out once
-// the perft has answered (so "isready" is still answered after its result).
+// Looks at what arrived while a perft runs: "quit" or the end of input
+// ends it at once (the process then ends as after any command), and so does
+// a "stop" line; every other line is held back in arrival order and carried
+// out once the perft has answered (so "isready" is still answered after its
+// result).
 bool perftStopRequested() {
+  if (quitRequested.load(std::memory_order_relaxed) || inputEnded.load(std::memory_order_acquire)) return true;
   while (!commandQueueEmpty()) {
     std::optional<std::string> line = popCommand();
     if (!line) break;
@@ -267,10 +270,11 @@ bool perftStopRequested() {
   return false;
 }
 
-// Leaf count of a perft that looks for a "stop" line at every node four or
-// more plies above the leaves; *stopped is set when one came.
+// Leaf count of a perft that looks for a reason to stop at every node three
+// or more plies above the leaves (a two-ply count below it takes well under
+// a millisecond); *stopped is set when one came.
 uint64_t stoppablePerft(const Position& pos, int depth, bool* stopped) {
-  if (depth < 4) return perft(pos, depth);
+  if (depth < 3) return perft(pos, depth);
   if (*stopped || (*stopped = perftStopRequested())) return 0;
   int list[MaxMoves];
   int count = generateAll(pos, list);
