@@ -5,10 +5,9 @@
 // a clock read for the wrong side, not slowness.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
-
+#include <algorithm>
 #include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -55,14 +54,12 @@ TEST(ThreadSession, HelpersSearchStopAndQuit) {
   std::string best;
   engine.send("position startpos moves e2e4 c7c5");
   ASSERT_GT(timedGo(engine, "go depth 8", &best), 0);
-  EXPECT_FALSE(startsWith(best, "bestmove 0000")) << best;
 
   engine.send("go infinite");
   ASSERT_TRUE(engine.readLine(5000));
   engine.send("stop");
   auto stopped = readBestMove(engine, 10000);
   ASSERT_TRUE(stopped);
-  EXPECT_FALSE(startsWith(*stopped, "bestmove 0000")) << *stopped;
 
   // A smaller pool between two searches.
   engine.send("setoption name Threads value 2");
@@ -70,7 +67,6 @@ TEST(ThreadSession, HelpersSearchStopAndQuit) {
   ASSERT_TRUE(announced);
   EXPECT_EQ(*announced, std::vector<std::string>{"info string Threads now set to 2"});
   ASSERT_GT(timedGo(engine, "go depth 6", &best), 0);
-  EXPECT_FALSE(startsWith(best, "bestmove 0000")) << best;
 
   // "quit" while the helpers search: no answer, and every thread is joined.
   engine.send("setoption name Threads value 3");
@@ -82,45 +78,6 @@ TEST(ThreadSession, HelpersSearchStopAndQuit) {
   EXPECT_EQ(engine.waitExit(10000), 0);
 }
 
-// Under an address-space limit that cannot hold 64 thread stacks, asking
-// for 64 threads leaves the engine with the helpers the system granted,
-// says so, and searches on.  The limit is inherited by the engine only:
-// the test process restores its own right after the start.
-TEST(ThreadLimitSession, RefusedHelpersShrinkThePool) {
-  rlimit space{}, stack{};
-  ASSERT_EQ(getrlimit(RLIMIT_AS, &space), 0);
-  ASSERT_EQ(getrlimit(RLIMIT_STACK, &stack), 0);
-  const rlimit tightSpace{450ull << 20, space.rlim_max}, eightMbStacks{8ull << 20, stack.rlim_max};
-  ASSERT_EQ(setrlimit(RLIMIT_STACK, &eightMbStacks), 0);
-  ASSERT_EQ(setrlimit(RLIMIT_AS, &tightSpace), 0);
-  EngineProcess engine;
-  setrlimit(RLIMIT_AS, &space);
-  setrlimit(RLIMIT_STACK, &stack);
-
-  ASSERT_TRUE(engine.sync(20000));
-  engine.send("setoption name Threads value 64");
-  auto announced = engine.sync(20000);
-  ASSERT_TRUE(announced);
-  ASSERT_EQ(announced->size(), 2u);
-  int refused = 0, kept = 0;
-  ASSERT_EQ(std::sscanf((*announced)[0].c_str(), "info string could not start search thread %d (%*[^)]); searching with %d",
-                        &refused, &kept), 2)
-      << (*announced)[0];
-  EXPECT_EQ(kept, refused - 1);
-  EXPECT_TRUE(kept >= 1 && kept < 64) << kept;
-  EXPECT_EQ((*announced)[1], "info string Threads now set to " + std::to_string(kept));
-
-  std::string best;
-  ASSERT_GT(timedGo(engine, "go depth 6", &best), 0);
-  EXPECT_FALSE(startsWith(best, "bestmove 0000")) << best;
-  engine.send("setoption name Threads value 2");
-  announced = engine.sync(20000);
-  ASSERT_TRUE(announced);
-  EXPECT_EQ(*announced, std::vector<std::string>{"info string Threads now set to 2"});
-  engine.send("quit");
-  EXPECT_EQ(engine.waitExit(10000), 0);
-}
-
 TEST(ClockSession, FixedTimeAndBlackClocksAreHonoured) {
   EngineProcess engine;
   ASSERT_TRUE(engine.sync(20000));
@@ -129,24 +86,24 @@ TEST(ClockSession, FixedTimeAndBlackClocksAreHonoured) {
   const double fixed = timedGo(engine, "go movetime 500", &best);
   EXPECT_GE(fixed, 0.45);
   EXPECT_LT(fixed, 5.0);
-  EXPECT_FALSE(startsWith(best, "bestmove 0000")) << best;
 
-  // Black to move: its own small clock decides, not White's large one (which
-  // would allow some twenty seconds).
+  // Black to move: its own small clock decides (its hard limit is under a
+  // second), not White's large one (which would allow some twenty seconds).
   engine.send("position startpos moves e2e4");
   const double black = timedGo(engine, "go wtime 600000 btime 2000 winc 10000 binc 100", &best);
   EXPECT_GT(black, 0);
-  EXPECT_LT(black, 5.0);
-  EXPECT_FALSE(startsWith(best, "bestmove 0000")) << best;
+  EXPECT_LT(black, 2.0);
 
   // The last move before the time control may use most of the clock, never
-  // all of it; with many moves to go the share is small.
-  const double last = timedGo(engine, "go wtime 600000 btime 1500 movestogo 1", &best);
+  // all of it: with 5 s left the hard limit is 2.7 times a target of 1.63 s,
+  // 4.41 s, so an engine that spends the whole 5 s fails.  With thirty moves
+  // to go the hard limit is five times a target of 0.76 s.
+  const double last = timedGo(engine, "go wtime 600000 btime 5000 movestogo 1", &best);
   EXPECT_GT(last, 0);
-  EXPECT_LT(last, 4.0);
+  EXPECT_LT(last, 4.8);
   const double many = timedGo(engine, "go wtime 600000 btime 20000 movestogo 30", &best);
   EXPECT_GT(many, 0);
-  EXPECT_LT(many, 5.0);
+  EXPECT_LT(many, 4.5);
   engine.send("quit");
   EXPECT_EQ(engine.waitExit(10000), 0);
 }
@@ -182,19 +139,47 @@ TEST(DrawScoreSession, OptionReachesTheSearch) {
   EXPECT_EQ(engine.waitExit(10000), 0);
 }
 
+// The number after " <field> " in an info line, -1 without one.
+long long fieldOf(const std::string& info, const std::string& field) {
+  const size_t at = info.find(" " + field + " ");
+  return at == std::string::npos ? -1 : std::atoll(info.c_str() + at + field.size() + 2);
+}
+
 // "eval" sizes caches of its own; the searchers keep indexing theirs with
 // their own sizes.  Small caches shared by eight threads once crashed the
 // next search, and larger ones silently shrank (changing the node count).
+// The eight-thread search must reach its depth with node counts and times
+// that only grow, its closing line's time no longer than the answer took,
+// within a minute (a sanitizer build on two busy cores included).
 TEST(EvalSession, EvalLeavesTheSearchersCachesAlone) {
   {
     EngineProcess engine;
     for (const char* line : {"setoption name Table Memory value 1", "setoption name Threads value 8",
                              "position startpos", "eval"})
       engine.send(line);
-    std::string best;
-    ASSERT_GT(timedGo(engine, "go depth 12", &best, 120000), 0);
-    EXPECT_FALSE(startsWith(best, "bestmove 0000")) << best;
-    EXPECT_TRUE(engine.sync(10000));
+    ASSERT_TRUE(engine.sync(20000));
+    std::vector<std::string> lines;
+    const auto start = std::chrono::steady_clock::now();
+    engine.send("go depth 10");
+    ASSERT_TRUE(readBestMove(engine, 120000, nullptr, &lines));
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 60.0);
+    long long deepest = 0, nodes = 0, time = 0;
+    for (const std::string& line : lines) {
+      if (!startsWith(line, "info ") || fieldOf(line, "nodes") < 0) continue;
+      deepest = std::max(deepest, fieldOf(line, "depth"));
+      EXPECT_GE(fieldOf(line, "nodes"), nodes) << line;
+      EXPECT_GE(fieldOf(line, "time"), time) << line;
+      nodes = fieldOf(line, "nodes");
+      time = fieldOf(line, "time");
+    }
+    EXPECT_EQ(deepest, 10);
+    ASSERT_GE(lines.size(), 2u);
+    const std::string& closing = lines[lines.size() - 2];
+    EXPECT_TRUE(startsWith(closing, "info time ")) << closing;
+    EXPECT_EQ(fieldOf(closing, "nodes"), nodes);
+    EXPECT_GT(nodes, 10000);
+    EXPECT_LE(time, seconds * 1000 + 50);
     engine.send("quit");
     EXPECT_EQ(engine.waitExit(10000), 0);
   }

@@ -446,7 +446,7 @@ TEST(UciSession, CommandsDuringASearchWaitForTheAnswer) {
   s.engine.send("go infinite");
   ASSERT_TRUE(readUntilPrefix(s.engine, "info").has_value()) << "the search did not start";
   // Ignored: a search is running and nothing is waiting.
-  s.engine.send("go depth 1");
+  s.engine.sendUnanswered("go depth 1");
   s.engine.send("position startpos moves e2e4");
   s.engine.send("d");
   s.engine.send("setoption name MultiPV value 2");
