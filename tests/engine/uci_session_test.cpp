@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <thread>
 
 #include "engine_process.h"
@@ -393,6 +394,75 @@ TEST(UciSession, StopEndsALongPerft) {
   out = s.engine.readUntil("readyok", 60000);
   ASSERT_TRUE(out.has_value());
   EXPECT_EQ(out->back(), "Nodes searched: 197281");
+}
+
+// The "hashfull" figure of an info line, -1 without one.
+int hashfullOf(const std::string& line) {
+  const size_t at = line.find(" hashfull ");
+  return at == std::string::npos ? -1 : std::atoi(line.c_str() + at + 10);
+}
+
+// After a search, a change of any option but the three hash-file ones
+// empties the table, so the next search starts at hashfull 0.  Every option
+// of the listing is changed to a neighbouring value and set back, and both
+// changes are checked; a button is pressed once.
+TEST(UciSession, EveryOptionButTheHashFileOnesEmptiesTheTable) {
+  Session s;
+  const std::string log = ::testing::TempDir() + "orvane_options_" + std::to_string(getpid()) + ".log";
+  s.run({"setoption name Hash value 2", "setoption name OwnBook value false",
+         "setoption name Book File value /nonexistent/book.bin", "position startpos moves e2e4 e7e5"});
+  const std::vector<std::string> listing = s.options();
+  ASSERT_EQ(listing.size(), DefaultListing.size());
+  // Searches; returns the fill the search started with, after checking that
+  // the previous search (if any) left the table filled.
+  int filled = -1;
+  auto search = [&] {
+    EXPECT_NE(filled, 0) << "the table was not filled before the change";
+    s.engine.send("go depth 6");
+    std::vector<std::string> lines;
+    EXPECT_TRUE(readBestMove(s.engine, 60000, nullptr, &lines));
+    int first = -1;
+    for (const std::string& line : lines)
+      if (hashfullOf(line) >= 0) {
+        if (first < 0) first = hashfullOf(line);
+        filled = hashfullOf(line);
+      }
+    return first;
+  };
+  search();
+  int checked = 0;
+  for (const std::string& listed : listing) {
+    const std::string name = listed.substr(12, listed.find(" type ") - 12);
+    if (name == "Hash File Name" || name == "Save Hash to File" || name == "Load Hash from File") continue;
+    // The value now (an earlier change may have moved it, as Hash moves
+    // Table Memory).
+    const std::string line = s.optionLine(name);
+    std::istringstream rest(line.substr(line.find(" type ") + 6));
+    std::string type, word, current;
+    long long min = 0, max = 0;
+    rest >> type;
+    while (rest >> word) {
+      if (word == "default") rest >> current;
+      else if (word == "min") rest >> min;
+      else if (word == "max") rest >> max;
+    }
+    std::string changed;
+    if (type == "button") changed = "";
+    else if (type == "check") changed = current == "true" ? "false" : "true";
+    else if (type == "spin") changed = std::to_string(std::stoll(current) > min ? std::stoll(current) - 1 : std::stoll(current) + 1);
+    else if (name == "Log File") changed = log;
+    else changed = "/nonexistent/" + name;
+    for (const std::string& value : {changed, current}) {
+      const std::string option = "setoption name " + name + (type == "button" ? "" : " value " + value);
+      s.run({option});
+      EXPECT_EQ(search(), 0) << option;
+      ++checked;
+      if (type == "button") break;
+    }
+  }
+  EXPECT_EQ(checked, 2 * ((int)DefaultListing.size() - 3) - 1);
+  s.engine.send("quit");
+  std::remove(log.c_str());
 }
 
 // "quit", and the end of input, during a perft that would run for hours end
