@@ -36,9 +36,14 @@ size_t mappedSize(size_t bytes) { return bytes >= HugePage ? roundUp(bytes, Huge
 // populate it (MADV_POPULATE_WRITE: the pages are faulted in as a write would,
 // their contents are never read or changed), so the start-up stays instant
 // and a search that starts early only meets the pages not yet reached.
-// freeZeroed removes a block from the queue under the mutex before unmapping
-// it, so the worker never touches a block that is gone.  The state is never
-// destroyed: the worker may still wait on it while the process exits.
+//
+// The worker populates without holding the mutex: a step can take
+// milliseconds when the system hands out memory slowly, and the thread that
+// allocates the next table must not wait for it.  `busy` names the block of
+// the step in flight; freeZeroed waits until no step runs on its block and
+// takes it out of the queue before unmapping it, so the worker never touches
+// a block that is gone.  The state is never destroyed: the worker may still
+// wait on it while the process exits.
 struct PrefaultJob {
   char* start;
   size_t size;
@@ -49,9 +54,12 @@ struct PrefaultQueue {
   static constexpr int Capacity = 256;
   std::mutex mutex;
   std::condition_variable wake;
-  std::condition_variable idle;  // signalled when the queue runs empty
+  std::condition_variable idle;      // signalled when the queue runs empty
+  std::condition_variable stepDone;  // signalled when a step ends
   PrefaultJob jobs[Capacity];
   int count = 0;
+  const char* busy = nullptr;  // the block of the step in flight
+  int cancelling = 0;          // threads waiting to take a block out
   bool workerStarted = false;
   bool unsupported = false;  // the kernel does not know MADV_POPULATE_WRITE
 };
@@ -74,13 +82,22 @@ double threadSeconds() {
   return (double)t.tv_sec + (double)t.tv_nsec * 1e-9;
 }
 
-// Populates the next huge page of the first queued block; called with the
-// mutex held, so the block cannot be unmapped meanwhile.
-void prefaultStep(PrefaultQueue& q) {
+// Populates the next huge page of the first queued block.  Called with the
+// lock held; releases it for the populate itself.  Job 0 stays in place
+// meanwhile: it is busy, so no one removes it, and new jobs go to the end.
+void prefaultStep(PrefaultQueue& q, std::unique_lock<std::mutex>& lock) {
   PrefaultJob& job = q.jobs[0];
+  char* const from = job.start + job.done;
   const size_t step = job.size - job.done < HugePage ? job.size - job.done : HugePage;
+  q.busy = job.start;
+  lock.unlock();
   const double begin = threadSeconds();
-  if (madvise(job.start + job.done, step, MADV_POPULATE_WRITE) != 0) {
+  const bool populated = madvise(from, step, MADV_POPULATE_WRITE) == 0;
+  const bool stalled = threadSeconds() - begin > CompactionStallSeconds;
+  lock.lock();
+  q.busy = nullptr;
+  q.stepDone.notify_all();
+  if (!populated) {
     // An old kernel, or a system that refuses the memory now: the searches
     // fault the pages in themselves, as without this worker.
     q.unsupported = true;
@@ -89,8 +106,7 @@ void prefaultStep(PrefaultQueue& q) {
     return;
   }
   job.done += step;
-  if (threadSeconds() - begin > CompactionStallSeconds && job.done < job.size)
-    madvise(job.start + job.done, job.size - job.done, MADV_NOHUGEPAGE);
+  if (stalled && job.done < job.size) madvise(job.start + job.done, job.size - job.done, MADV_NOHUGEPAGE);
   if (job.done == job.size) removeJob(q, 0);
   if (q.count == 0) q.idle.notify_all();
 }
@@ -99,11 +115,9 @@ void prefaultWorker() {
   PrefaultQueue& q = prefaultQueue();
   std::unique_lock<std::mutex> lock(q.mutex);
   for (;;) {
-    q.wake.wait(lock, [&] { return q.count > 0; });
-    prefaultStep(q);
-    // Let a waiting freeZeroed in between steps.
-    lock.unlock();
-    lock.lock();
+    // A thread waiting to take a block out goes first.
+    q.wake.wait(lock, [&] { return q.count > 0 && q.cancelling == 0; });
+    prefaultStep(q, lock);
   }
 }
 
@@ -126,17 +140,21 @@ void queuePrefault(char* start, size_t size) {
   q.wake.notify_one();
 }
 
-// Takes a block out of the worker's queue; with the mutex held, no populate
-// step is running on it.
+// Takes a block out of the worker's queue, first waiting for a step that
+// runs on it to end.
 void cancelPrefault(void* block) {
   PrefaultQueue& q = prefaultQueue();
-  std::lock_guard<std::mutex> lock(q.mutex);
+  std::unique_lock<std::mutex> lock(q.mutex);
+  q.cancelling++;
+  q.stepDone.wait(lock, [&] { return q.busy != block; });
+  q.cancelling--;
   for (int i = 0; i < q.count; i++)
     if (q.jobs[i].start == block) {
       removeJob(q, i);
-      if (q.count == 0) q.idle.notify_all();
-      return;
+      break;
     }
+  if (q.count == 0) q.idle.notify_all();
+  q.wake.notify_one();
 }
 
 }  // namespace
