@@ -77,6 +77,9 @@ struct MovePicker {
   MovePicker& operator=(const MovePicker&) = delete;
   // The next move of the plan, or 0 when the plan is exhausted.
   Move next();
+  // The move the current list would hand out next, without taking it (0 at
+  // the end of a list); it may still be skipped or deferred.
+  Move peek() const { return index < count ? (Move)(list[index] & 0xFFFF) : 0; }
 
  private:
   bool alreadyReturned(Move m) const;

@@ -451,6 +451,7 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
   int prunedUnsearched = 0;
   Position child;
   Move childPv[PvLength];
+  Move prefetched = 0;
 
   // Step 10. The moves, best first.
   for (Move m; (m = picker.next());) {
@@ -458,7 +459,13 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
     // under-promotions are not searched.
     if (m == excludedMove) continue;
     if (moveKind(m) >= KindPromoKnight && depth < UnderPromotionDepthNonPV) continue;
-    if (moveCount < lmp) prefetchMoveTables(pos, m);
+    // Fetch the child's table lines as soon as the move is known, and the
+    // next move's while this one is searched.
+    if (moveCount < lmp) {
+      if (m != prefetched) prefetchMoveTables(pos, m);
+      prefetched = moveCount + 1 < lmp ? picker.peek() : 0;
+      if (prefetched) prefetchMoveTables(pos, prefetched);
+    }
 
     // 10.2 Reversal, late-move and shallow SEE pruning.
     const bool capture = moveKind(m) != KindCastle && pos.board[moveTo(m)] != 0;
