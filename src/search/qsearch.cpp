@@ -190,6 +190,10 @@ int qsearch(Position& pos, int alpha, int beta, int qdepth, int ply, Move* pv) {
         break;
       case Captures:
         count = generateCaptures(pos, list);
+        // Children of the first few captures are fetched while the others
+        // are ordered and filtered.
+        if (qdepth - 2 >= TableMinQdepth)
+          for (int i = 0; i < count && i < 4; i++) prefetchMoveTables(pos, entryMove(list[i]));
         break;
       case QuietChecks:
         count = generateQuietChecks(pos, list);
