@@ -306,9 +306,13 @@ bool makeMoveNoPrefetch(const Position& parent, Position& child, Move move) {
 void prefetchMoveTables(const Position& parent, Move move) {
   move &= 0xFFFF;
   const int kind = moveKind(move);
-  if (move == 0 || kind == KindCastle) return;
+  if (kind == KindCastle) return;
   Key key = parent.key ^ zobrist[0][0] ^ zobrist[0][1];
   if (parent.enPassant) key ^= zobrist[8][lsb(parent.enPassant)];
+  if (move == 0) {
+    prefetchChild<PrefetchTable | PrefetchEval>(parent, {key, parent.pawnKey});
+    return;
+  }
   const ChildKeys keys = kind == KindNormal ? keysAfter<false>(parent, move, key) : keysAfter<true>(parent, move, key);
   prefetchChild<PrefetchTable | PrefetchEval>(parent, keys);
 }

@@ -128,7 +128,8 @@ bool makeMoveNoPrefetch(const Position& parent, Position& child, Move move);
 
 // Prefetches the lines the child reached by move will read first, without
 // making the move: for a node that decides about a move (pruning tests)
-// before making it, so that the memory system starts early.
+// before making it, so that the memory system starts early.  Move 0 is the
+// null move.
 void prefetchMoveTables(const Position& parent, Move move);
 
 // The prefetch choices of the three above.
