@@ -32,30 +32,35 @@ TEST(LargeMemory, BlocksAreZeroedAlignedAndWritable) {
 
 // Large blocks are faulted in by a background worker: once waitForPrefault
 // returns every page is resident without being touched here, the writes
-// made meanwhile survive (the worker never writes), and a block freed at
-// once, before the worker reached it, leaves the others to be completed.
+// made meanwhile survive (the worker never writes), and a block freed while
+// the worker is inside it leaves the others to be completed in full.
 TEST(LargeMemory, LargeBlocksArePrefaultedWithoutChangingThem) {
-  const size_t bytes = size_t(16) << 20, page = 4096;
-  auto* early = static_cast<unsigned char*>(allocateZeroed(bytes));
+  const size_t bytes = size_t(16) << 20, earlyBytes = size_t(64) << 20, page = 4096;
+  auto* early = static_cast<unsigned char*>(allocateZeroed(earlyBytes));
   auto* block = static_cast<unsigned char*>(allocateZeroed(bytes));
   ASSERT_NE(early, nullptr);
   ASSERT_NE(block, nullptr);
-  freeZeroed(early, bytes);
-  // Writes into the first huge page only: a write faults in its whole huge
+  // Free the first block as soon as the worker has started on it, so that
+  // the free meets a populate step in flight.
+  unsigned char started = 0;
+  for (int i = 0; i < 1000000 && !(started & 1); i++) ASSERT_EQ(mincore(early, page, &started), 0);
+  freeZeroed(early, earlyBytes);
+  // Writes into the last huge page only: a write faults in its whole huge
   // page, and the rest must come from the worker.
-  const size_t written = size_t(2) << 20;
-  for (size_t i = 0; i < written; i += page) block[i + 7] = (unsigned char)(i / page | 1);
+  const size_t written = size_t(2) << 20, rest = bytes - written;
+  unsigned char* const last = block + rest;
+  for (size_t i = 0; i < written; i += page) last[i + 7] = (unsigned char)(i / page | 1);
 
   waitForPrefault();
-  std::vector<unsigned char> resident((bytes - written) / page);
-  ASSERT_EQ(mincore(block + written, bytes - written, resident.data()), 0);
+  std::vector<unsigned char> resident(rest / page);
+  ASSERT_EQ(mincore(block, rest, resident.data()), 0);
   const size_t missing =
       (size_t)std::count_if(resident.begin(), resident.end(), [](unsigned char r) { return !(r & 1); });
   EXPECT_EQ(missing, 0u) << "pages not resident after waitForPrefault";
   for (size_t i = 0; i < written; i += page) {
-    EXPECT_EQ(block[i + 7], (unsigned char)(i / page | 1)) << i;
-    EXPECT_EQ(block[i + 8], 0) << i;
+    EXPECT_EQ(last[i + 7], (unsigned char)(i / page | 1)) << i;
+    EXPECT_EQ(last[i + 8], 0) << i;
   }
-  for (size_t i = written; i < bytes; i += 61) ASSERT_EQ(block[i], 0) << i;
+  for (size_t i = 0; i < rest; i += 61) ASSERT_EQ(block[i], 0) << i;
   freeZeroed(block, bytes);
 }
