@@ -321,8 +321,8 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
   }
   bool singularCandidate = !excludedMove && tt.move && tt.depth >= depth / 2 && (tt.flags & BoundLower);
 
-  // A deep node above beta will likely pass: its null-move child's lines
-  // can come in while the node evaluates.
+  // A deep node may try the null move: that child's lines can come in
+  // while the node evaluates.
   if (depth >= 6 && !inCheck && !noNull) prefetchMoveTables(pos, 0);
 
   // Step 5. Tablebase probe: a known win, draw or loss ends the node.
