@@ -161,6 +161,8 @@ bool losesMaterial(const Position& pos, Move m) {
   const Square ksq = theirKing ? lsb(theirKing) : -1;
   const Bitboard ourBQ = pos.pieces[us][Bishop] | pos.pieces[us][Queen];
   const Bitboard ourRQ = pos.pieces[us][Rook] | pos.pieces[us][Queen];
+  // Only a slider of ours on one of their king's lines can pin a recapturer.
+  const bool kingLined = ksq >= 0 && ((bishopLines[ksq] & ourBQ) || (rookLines[ksq] & ourRQ));
 
   for (;;) {
     // Opponent's cheapest attacker that is free to leave its square.
@@ -172,7 +174,7 @@ bool losesMaterial(const Position& pos, Move m) {
       Bitboard a = byType[t];
       while (a) {
         Square s = popLsb(a);
-        if (t != King && ksq >= 0) {
+        if (t != King && kingLined) {
           Bitboard after = (occ ^ squareBB[s]) | squareBB[to];
           Bitboard live = occ & ~squareBB[to];
           if (slidersHit(ksq, after, ourBQ & live, ourRQ & live)) continue;
