@@ -35,31 +35,35 @@ size_t mappedSize(size_t bytes) { return bytes >= HugePage ? roundUp(bytes, Huge
 // thread walks every new block a huge page at a time and asks the kernel to
 // populate it (MADV_POPULATE_WRITE: the pages are faulted in as a write would,
 // their contents are never read or changed), so the start-up stays instant
-// and a search that starts early only meets the pages not yet reached.
+// and a search that starts early only meets the pages not yet reached.  A
+// thread that waits for the prefault (after an option resized the tables)
+// populates steps of its own beside the worker, which nearly halves the wait
+// where the system is slow to hand out memory.
 //
-// The worker populates without holding the mutex: a step can take
-// milliseconds when the system hands out memory slowly, and the thread that
-// allocates the next table must not wait for it.  `busy` names the block of
-// the step in flight; freeZeroed waits until no step runs on its block and
-// takes it out of the queue before unmapping it, so the worker never touches
-// a block that is gone.  The state is never destroyed: the worker may still
-// wait on it while the process exits.
+// Steps are claimed under the mutex and populated without it: a step can
+// take milliseconds, and the thread that allocates the next table must not
+// wait for it.  `busy` names the block of each step in flight; freeZeroed
+// waits until no step runs on its block and takes it out of the queue before
+// unmapping it, so no one touches a block that is gone.  The state is never
+// destroyed: the worker may still wait on it while the process exits.
 struct PrefaultJob {
   char* start;
   size_t size;
-  size_t done;
+  size_t claimed;  // bytes handed out to steps so far
 };
+
+// The places that may populate at once: the worker and one waiting thread.
+enum PrefaultSlot { WorkerSlot, WaiterSlot, SlotCount };
 
 struct PrefaultQueue {
   static constexpr int Capacity = 256;
   std::mutex mutex;
   std::condition_variable wake;
-  std::condition_variable idle;      // signalled when the queue runs empty
   std::condition_variable stepDone;  // signalled when a step ends
   PrefaultJob jobs[Capacity];
   int count = 0;
-  const char* busy = nullptr;  // the block of the step in flight
-  int cancelling = 0;          // threads waiting to take a block out
+  const char* busy[SlotCount] = {};  // the block of each step in flight
+  int cancelling = 0;                // threads waiting to take a block out
   bool workerStarted = false;
   bool unsupported = false;  // the kernel does not know MADV_POPULATE_WRITE
 };
@@ -69,11 +73,23 @@ PrefaultQueue& prefaultQueue() {
   return *queue;
 }
 
-// The worker always serves job 0: the others keep their order.
+// Steps go out from job 0: the others keep their order.
 void removeJob(PrefaultQueue& q, int i) {
   for (int j = i; j + 1 < q.count; j++) q.jobs[j] = q.jobs[j + 1];
   q.count--;
 }
+
+bool stepInFlight(const PrefaultQueue& q, const void* block) {
+  for (const char* b : q.busy)
+    if (b && b == block) return true;
+  return false;
+}
+
+bool allDone(const PrefaultQueue& q) { return q.count == 0 && !q.busy[WorkerSlot] && !q.busy[WaiterSlot]; }
+
+// Whether `slot` may take a step now: a thread waiting to take a block out
+// goes first.
+bool canClaim(const PrefaultQueue& q, int slot) { return q.count > 0 && q.cancelling == 0 && !q.busy[slot]; }
 
 // Processor time of the calling thread, in seconds.
 double threadSeconds() {
@@ -82,42 +98,45 @@ double threadSeconds() {
   return (double)t.tv_sec + (double)t.tv_nsec * 1e-9;
 }
 
-// Populates the next huge page of the first queued block.  Called with the
-// lock held; releases it for the populate itself.  Job 0 stays in place
-// meanwhile: it is busy, so no one removes it, and new jobs go to the end.
-void prefaultStep(PrefaultQueue& q, std::unique_lock<std::mutex>& lock) {
+// Claims the next huge page of the first queued block for `slot` and
+// populates it.  Called with the lock held (and canClaim true); releases it
+// for the populate itself.
+void prefaultStep(PrefaultQueue& q, std::unique_lock<std::mutex>& lock, int slot) {
   PrefaultJob& job = q.jobs[0];
-  char* const from = job.start + job.done;
-  const size_t step = job.size - job.done < HugePage ? job.size - job.done : HugePage;
-  q.busy = job.start;
+  char* const block = job.start;
+  char* const from = job.start + job.claimed;
+  const size_t step = job.size - job.claimed < HugePage ? job.size - job.claimed : HugePage;
+  job.claimed += step;
+  if (job.claimed == job.size) removeJob(q, 0);
+  q.busy[slot] = block;
   lock.unlock();
   const double begin = threadSeconds();
   const bool populated = madvise(from, step, MADV_POPULATE_WRITE) == 0;
   const bool stalled = threadSeconds() - begin > CompactionStallSeconds;
   lock.lock();
-  q.busy = nullptr;
+  q.busy[slot] = nullptr;
   q.stepDone.notify_all();
   if (!populated) {
     // An old kernel, or a system that refuses the memory now: the searches
     // fault the pages in themselves, as without this worker.
     q.unsupported = true;
     q.count = 0;
-    q.idle.notify_all();
-    return;
+  } else if (stalled) {
+    // The rest of this block, if still queued, goes back to small pages.
+    for (int i = 0; i < q.count; i++)
+      if (q.jobs[i].start == block) {
+        madvise(block + q.jobs[i].claimed, q.jobs[i].size - q.jobs[i].claimed, MADV_NOHUGEPAGE);
+        break;
+      }
   }
-  job.done += step;
-  if (stalled && job.done < job.size) madvise(job.start + job.done, job.size - job.done, MADV_NOHUGEPAGE);
-  if (job.done == job.size) removeJob(q, 0);
-  if (q.count == 0) q.idle.notify_all();
 }
 
 void prefaultWorker() {
   PrefaultQueue& q = prefaultQueue();
   std::unique_lock<std::mutex> lock(q.mutex);
   for (;;) {
-    // A thread waiting to take a block out goes first.
-    q.wake.wait(lock, [&] { return q.count > 0 && q.cancelling == 0; });
-    prefaultStep(q, lock);
+    q.wake.wait(lock, [&] { return canClaim(q, WorkerSlot); });
+    prefaultStep(q, lock, WorkerSlot);
   }
 }
 
@@ -140,21 +159,21 @@ void queuePrefault(char* start, size_t size) {
   q.wake.notify_one();
 }
 
-// Takes a block out of the worker's queue, first waiting for a step that
-// runs on it to end.
+// Takes a block out of the queue, first waiting for the steps that run on
+// it to end.
 void cancelPrefault(void* block) {
   PrefaultQueue& q = prefaultQueue();
   std::unique_lock<std::mutex> lock(q.mutex);
   q.cancelling++;
-  q.stepDone.wait(lock, [&] { return q.busy != block; });
+  q.stepDone.wait(lock, [&] { return !stepInFlight(q, block); });
   q.cancelling--;
   for (int i = 0; i < q.count; i++)
     if (q.jobs[i].start == block) {
       removeJob(q, i);
       break;
     }
-  if (q.count == 0) q.idle.notify_all();
   q.wake.notify_one();
+  q.stepDone.notify_all();  // a waiter may take steps again
 }
 
 }  // namespace
@@ -187,7 +206,12 @@ void* allocateZeroed(size_t bytes) {
 void waitForPrefault() {
   PrefaultQueue& q = prefaultQueue();
   std::unique_lock<std::mutex> lock(q.mutex);
-  q.idle.wait(lock, [&] { return q.count == 0; });
+  while (!allDone(q)) {
+    if (canClaim(q, WaiterSlot))
+      prefaultStep(q, lock, WaiterSlot);
+    else
+      q.stepDone.wait(lock);
+  }
 }
 
 void freeZeroed(void* block, size_t bytes) {

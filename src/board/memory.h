@@ -23,5 +23,6 @@ void freeZeroed(void* block, size_t bytes);
 // option has resized the tables, so that the next search never pays for a
 // fresh table's page faults: with huge pages even a short search touches
 // nearly every page of a large table, and faulting gigabytes inside a
-// search could cost it seconds.  Start-up does not wait.
+// search could cost it seconds.  The caller populates beside the worker
+// meanwhile.  Start-up does not wait.
 void waitForPrefault();
