@@ -203,10 +203,10 @@ void* allocateZeroed(size_t bytes) {
   return (void*)aligned;
 }
 
-void waitForPrefault() {
+void waitForPrefault(bool (*giveUp)()) {
   PrefaultQueue& q = prefaultQueue();
   std::unique_lock<std::mutex> lock(q.mutex);
-  while (!allDone(q)) {
+  while (!allDone(q) && !(giveUp && giveUp())) {
     if (canClaim(q, WaiterSlot))
       prefaultStep(q, lock, WaiterSlot);
     else

@@ -24,5 +24,6 @@ void freeZeroed(void* block, size_t bytes);
 // fresh table's page faults: with huge pages even a short search touches
 // nearly every page of a large table, and faulting gigabytes inside a
 // search could cost it seconds.  The caller populates beside the worker
-// meanwhile.  Start-up does not wait.
-void waitForPrefault();
+// meanwhile.  Start-up does not wait.  A non-null `giveUp` is asked between
+// steps and ends the wait early when it answers true (the process is ending).
+void waitForPrefault(bool (*giveUp)() = nullptr);

@@ -191,6 +191,10 @@ void positionCommand(const std::vector<Token>& tokens) {
 
 // ---------------------------------------------------------------- setoption
 
+// "quit" has arrived: the process ends after the command in hand, so
+// nothing need wait for a table it will never search.
+bool endingSoon() { return quitRequested.load(std::memory_order_relaxed) != 0; }
+
 // "setoption name <name> value <value>": names are matched ignoring case;
 // the value is the rest of the line, inner blanks kept.  Only a changed
 // value is applied.  Every change rebuilds the evaluation and search tables
@@ -245,8 +249,8 @@ void setoptionCommand(const std::string& line, const std::vector<Token>& tokens)
     buildPool();
   }
   // A resized table is in memory before the next command, "isready" and
-  // "go" included.
-  waitForPrefault();
+  // "go" included, unless the process is ending anyway.
+  waitForPrefault(endingSoon);
 }
 
 // ---------------------------------------------------------------- extras

@@ -64,3 +64,16 @@ TEST(LargeMemory, LargeBlocksArePrefaultedWithoutChangingThem) {
   for (size_t i = 0; i < rest; i += 61) ASSERT_EQ(block[i], 0) << i;
   freeZeroed(block, bytes);
 }
+
+// A wait whose caller gives up (the process is ending) returns without the
+// block: its last page is still untouched.
+TEST(LargeMemory, WaitEndsWhenTheCallerGivesUp) {
+  const size_t bytes = size_t(256) << 20;
+  auto* block = static_cast<unsigned char*>(allocateZeroed(bytes));
+  ASSERT_NE(block, nullptr);
+  waitForPrefault([] { return true; });
+  unsigned char lastResident = 1;
+  ASSERT_EQ(mincore(block + bytes - 4096, 4096, &lastResident), 0);
+  EXPECT_EQ(lastResident & 1, 0) << "the wait went on after its caller gave up";
+  freeZeroed(block, bytes);
+}
