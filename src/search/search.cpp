@@ -464,8 +464,10 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
     if (m == excludedMove) continue;
     if (moveKind(m) >= KindPromoKnight && depth < UnderPromotionDepthNonPV) continue;
     // Fetch the child's table lines as soon as the move is known, and the
-    // next move's while this one is searched.
-    if (moveCount < lmp) {
+    // next move's while this one is searched; making the move then need not
+    // ask for them again.
+    const bool linesFetched = moveCount < lmp;
+    if (linesFetched) {
       if (m != prefetched) prefetchMoveTables(pos, m);
       prefetched = moveCount + 1 < lmp ? picker.peek() : 0;
       if (prefetched) prefetchMoveTables(pos, prefetched);
@@ -498,7 +500,7 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
 
     // 10.3 Make the move.
     const bool quiet = isQuietMove(pos, m);
-    if (!makeMove(pos, child, m)) continue;
+    if (!(linesFetched ? makeMoveNoPrefetch(pos, child, m) : makeMove(pos, child, m))) continue;
     legalMoves++;
     moveCount++;
     if (quiet && !inCheck && quietCount < MaxMoves) quiets[quietCount++] = {(int8_t)child.movedType, (int8_t)moveTo(m)};
