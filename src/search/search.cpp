@@ -465,9 +465,9 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
     if (moveKind(m) >= KindPromoKnight && depth < UnderPromotionDepthNonPV) continue;
     // Fetch the child's table lines as soon as the move is known, and the
     // next move's while this one is searched; making the move then need not
-    // ask for them again.
-    const bool linesFetched = moveCount < lmp;
-    if (linesFetched) {
+    // ask for them again (castling's lines come only with the move itself).
+    const bool linesFetched = moveCount < lmp && moveKind(m) != KindCastle;
+    if (moveCount < lmp) {
       if (m != prefetched) prefetchMoveTables(pos, m);
       prefetched = moveCount + 1 < lmp ? picker.peek() : 0;
       if (prefetched) prefetchMoveTables(pos, prefetched);
