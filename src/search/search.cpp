@@ -359,7 +359,7 @@ int searchNonPV(Position& pos, int beta, int depth, int ply, Move* pv, Move excl
         const int r = (std::min(refinedEval - beta, 500) / 25 + depth + 6 + (std::min((int)pos.phase, 96) > 23 ? 4 : 0)) / 4;
         Position child;
         Move childPv[PvLength];
-        makeMove(pos, child, 0);
+        makeMoveNoPrefetch(pos, child, 0);  // its lines were fetched before the evaluation
         child.inCheck = 0;
         int v = depth - 2 - r < 2 ? -qsearch(child, -beta, 1 - beta, 0, ply + 1, childPv)
                                   : -searchNonPV(child, 1 - beta, depth - 2 - r, ply + 1, childPv, 0, true, true);
