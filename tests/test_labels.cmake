@@ -5,15 +5,17 @@
 # for them, unless the file is listed as unsanitized.
 #
 # Input: TEST_PROGRAM, TESTS_DIR, OUTPUT, and the lists ASAN, TSAN and
-# UNSANITIZED (paths relative to TESTS_DIR, separated by commas).
+# UNSANITIZED (paths relative to TESTS_DIR, separated by commas), and
+# EMULATOR, the command that runs a cross-built program (words separated by
+# commas; empty for a native build).
 cmake_minimum_required(VERSION 3.20)
 
-foreach(list ASAN TSAN UNSANITIZED)
+foreach(list ASAN TSAN UNSANITIZED EMULATOR)
   string(REPLACE "," ";" ${list} "${${list}}")
 endforeach()
 
 set(listing "${OUTPUT}.json")
-execute_process(COMMAND "${TEST_PROGRAM}" --gtest_list_tests "--gtest_output=json:${listing}"
+execute_process(COMMAND ${EMULATOR} "${TEST_PROGRAM}" --gtest_list_tests "--gtest_output=json:${listing}"
                 OUTPUT_QUIET RESULT_VARIABLE result)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "${TEST_PROGRAM} could not list its tests (${result})")

@@ -1,6 +1,5 @@
 #include "board/bitboard.h"
 
-#include <cpuid.h>
 
 #include "board/position.h"
 
@@ -150,12 +149,6 @@ void fillSlider(Square s, Bitboard mask, const MagicRecord& m, int shift, const 
 }
 
 }  // namespace
-
-bool cpuHasPopcnt() {
-  unsigned a = 0, b = 0, c = 0, d = 0;
-  if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
-  return (c >> 23) & 1;
-}
 
 void initBitboards() {
   static const int kingSteps[8][2] = {{1, 0}, {-1, 0}, {0, 1}, {0, -1}, {1, 1}, {1, -1}, {-1, 1}, {-1, -1}};

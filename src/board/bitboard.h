@@ -5,6 +5,7 @@
 #pragma once
 
 #include "board/types.h"
+#include "platform/cpu.h"
 
 constexpr Bitboard notFileA = 0xFEFEFEFEFEFEFEFEull;
 constexpr Bitboard notFileH = 0x7F7F7F7F7F7F7F7Full;
@@ -43,13 +44,11 @@ extern SliderRecord bishopSlider[64];
 // pawnAttacks[c][s]: squares a pawn of colour c on s attacks.
 extern Bitboard pawnAttacks[2][64];
 
-// Set once at start-up from CPUID leaf 1, ECX bit 23; picks the bit counter.
+// Set once at start-up from cpuHasPopcnt(); picks the bit counter.
 extern int hasPopcnt;
 
 // Fills squareBB and every attack table.  Idempotent.
 void initBitboards();
-// CPUID query for the population-count instruction.
-bool cpuHasPopcnt();
 
 // Software population count (SWAR), identical to the builtin.
 constexpr int popcountSoft(Bitboard b) {
@@ -63,7 +62,7 @@ constexpr int popcountSoft(Bitboard b) {
 // into a library call that counts in software.  popcount() takes this path
 // only when the processor has the instruction (hasPopcnt).
 inline int popcountHard(Bitboard b) {
-#if defined(__x86_64__)
+#ifdef ORVANE_X86
   Bitboard count;
   __asm__("popcntq %1, %0" : "=r"(count) : "rm"(b) : "cc");
   return (int)count;

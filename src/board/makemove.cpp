@@ -4,17 +4,6 @@
 
 namespace {
 
-// Written as the instruction itself: g++ 12 drops __builtin_prefetch from
-// make-move as dead code, which left the child's first table reads without
-// any head start.
-inline void prefetch(const void* p) {
-#if defined(__x86_64__)
-  __asm__ volatile("prefetcht0 %0" : : "m"(*static_cast<const char*>(p)));
-#else
-  __builtin_prefetch(p);
-#endif
-}
-
 #if defined(__SANITIZE_ADDRESS__)
 #define ORVANE_ADDRESS_SANITIZER 1
 #elif defined(__has_feature)
@@ -138,11 +127,11 @@ inline __attribute__((always_inline)) ChildKeys keysAfter(const Position& parent
 template <int Hint>
 inline void prefetchChild(const Position& parent, ChildKeys keys) {
   if constexpr ((Hint & PrefetchTable) != 0)
-    if (ttBuckets) prefetch(ttBuckets + (keys.key & ttMask) * 64);
+    if (ttBuckets) prefetchLine(ttBuckets + (keys.key & ttMask) * 64);
   if constexpr ((Hint & PrefetchEval) != 0) {
-    if (parent.evalCache) prefetch(reinterpret_cast<const char*>(parent.evalCache) + (keys.key & evalCacheMask) * 16);
+    if (parent.evalCache) prefetchLine(reinterpret_cast<const char*>(parent.evalCache) + (keys.key & evalCacheMask) * 16);
     if (parent.pawnTable)
-      prefetch(reinterpret_cast<const char*>(parent.pawnTable) + (keys.pawnKey & pawnTableMask) * 40);
+      prefetchLine(reinterpret_cast<const char*>(parent.pawnTable) + (keys.pawnKey & pawnTableMask) * 40);
   }
 }
 

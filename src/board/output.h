@@ -5,13 +5,22 @@
 // another thread's line landing between them.
 #pragma once
 
+// Format checking of the printf-like functions.  MinGW's compiler checks
+// "printf" against the Microsoft library; the engine's strings go through
+// the standard-conforming one there too.
+#ifdef __MINGW32__
+#define ORVANE_PRINTF(fmt, first) __attribute__((format(gnu_printf, fmt, first)))
+#else
+#define ORVANE_PRINTF(fmt, first) __attribute__((format(printf, fmt, first)))
+#endif
+
 // Formats one line (the line feed is added here), writes it with a single
 // call and flushes standard output.
-void writeLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void writeLine(const char* format, ...) ORVANE_PRINTF(1, 2);
 
 // Ends the process with status 1 after a message on standard error, for
 // the conditions the engine cannot run without (a table that cannot be
 // allocated).  The static destructors are skipped: helper threads may be
 // parked on the pool's condition variable, and destroying it under them
 // could hang the exit.
-[[noreturn]] void fatalError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] void fatalError(const char* format, ...) ORVANE_PRINTF(1, 2);

@@ -116,7 +116,7 @@ uint64_t legalMoveCount(const Position& pos) {
 }
 
 int bitsSoft(Bitboard b) { return popcountSoft(b); }
-__attribute__((target("popcnt"))) int bitsHard(Bitboard b) { return __builtin_popcountll(b); }
+ORVANE_TARGET_POPCNT int bitsHard(Bitboard b) { return __builtin_popcountll(b); }
 
 // The walk, built once per way of counting bits.
 template <int Bits(Bitboard)>
@@ -135,7 +135,7 @@ uint64_t perftWith(const Position& pos, int depth) {
   return total;
 }
 
-__attribute__((target("popcnt"))) uint64_t perftHard(const Position& pos, int depth) {
+ORVANE_TARGET_POPCNT uint64_t perftHard(const Position& pos, int depth) {
   return perftWith<bitsHard>(pos, depth);
 }
 

@@ -8,12 +8,12 @@
 #include <string>
 #include <utility>
 
-#include "board/fileopen.h"
 #include "board/movegen.h"
 #include "board/movetext.h"
 #include "board/output.h"
 #include "board/settings.h"
 #include "book/polyglot_random.h"
+#include "platform/files.h"
 
 namespace {
 

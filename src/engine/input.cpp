@@ -1,10 +1,6 @@
 #include "engine/input.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -14,6 +10,7 @@
 #include "board/output.h"
 #include "board/position.h"
 #include "engine/log.h"
+#include "platform/input.h"
 #include "search/flags.h"
 
 namespace {
@@ -103,28 +100,18 @@ bool finishLines(LineSplitter& splitter, bool (*accept)(const std::string&)) {
   return splitter.line.empty() || accept(splitter.line);
 }
 
-// Reads standard input in raw chunks and cuts it into lines.  Waiting in
-// poll() with a short timeout lets the thread notice quitRequested when the
-// quit came some other way, so the quit sequence can always join it.
+// Reads standard input in raw chunks and cuts it into lines.  Waiting with a
+// short timeout lets the thread notice quitRequested when the quit came some
+// other way, so the quit sequence can always join it.
 void inputThreadMain() {
   LineSplitter splitter;
   char buffer[4096];
   bool reading = true;
   while (reading) {
     if (quitRequested.load(std::memory_order_relaxed)) return;
-    pollfd fd{0, POLLIN, 0};
-    int ready = poll(&fd, 1, 50);
-    if (ready < 0) {
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (ready == 0) continue;
-    ssize_t n = read(0, buffer, sizeof buffer);
+    const long n = readStandardInput(buffer, sizeof buffer, 50);
+    if (n == 0) continue;
     if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      break;
-    }
-    if (n == 0) {
       // End of input: a last line without a line feed still counts.
       finishLines(splitter, acceptLine);
       break;

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <mutex>
 
-#include "board/fileopen.h"
 #include "board/output.h"
 #include "engine/uci.h"
+#include "platform/files.h"
 #include "search/timeman.h"
 
 namespace {

@@ -6,10 +6,12 @@
 
 #include <string>
 
+#include "board/output.h"
+
 // Formats a message (printf rules, at most 255 characters, the message
 // carries its own line feed) and appends it with its time stamp when a log
 // is open; does nothing otherwise.
-void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void logLine(const char* format, ...) ORVANE_PRINTF(1, 2);
 // Writes a finished message (the search's log hook).
 void logText(const char* message);
 // The "Log File" change action: opens the named file for appending and

@@ -20,6 +20,7 @@
 #include "engine/options.h"
 #include "engine/uci.h"
 #include "eval/evaluate.h"
+#include "platform/cpu.h"
 #include "search/flags.h"
 #include "search/threads.h"
 #include "tb/probe.h"

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <deque>
 
-#include "board/memory.h"
 #include "board/movegen.h"
 #include "board/movetext.h"
 #include "board/output.h"
@@ -13,6 +12,7 @@
 #include "engine/input.h"
 #include "engine/options.h"
 #include "eval/evaluate.h"
+#include "platform/memory.h"
 #include "search/flags.h"
 #include "search/search.h"
 #include "search/threads.h"

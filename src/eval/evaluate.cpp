@@ -13,13 +13,13 @@
 #include <cstring>
 #include <sstream>
 
-#include "board/memory.h"
 #include "board/output.h"
 #include "board/settings.h"
 #include "eval/endgame.h"
 #include "eval/pawns.h"
 #include "eval/tables.h"
 #include "eval/terms.h"
+#include "platform/memory.h"
 
 Key materialTableMask = 0;
 SpecialMaterial specialMaterial[SpecialMaterialSlots];
@@ -315,7 +315,7 @@ void (*afterInitTables)() = noTableHook;
 
 int evaluateSoft(Position& pos, int alpha, int beta) { return evaluateWith<SoftCount, true, true>(pos, alpha, beta); }
 
-__attribute__((target("popcnt"))) int evaluateHard(Position& pos, int alpha, int beta) {
+ORVANE_TARGET_POPCNT int evaluateHard(Position& pos, int alpha, int beta) {
   return evaluateWith<HardCount, true, true>(pos, alpha, beta);
 }
 

@@ -215,7 +215,7 @@ inline void fillPawnEntry(const Position& pos, PawnEntry& e, ScorePair* sides = 
 // Two builds of the same code: the second may count bits with the
 // processor's instruction.  Both give identical results.
 __attribute__((flatten)) void fillPortable(const Position& pos, PawnEntry& e) { fillPawnEntry(pos, e); }
-__attribute__((target("popcnt"), flatten)) void fillPopcnt(const Position& pos, PawnEntry& e) { fillPawnEntry(pos, e); }
+ORVANE_TARGET_POPCNT __attribute__((flatten)) void fillPopcnt(const Position& pos, PawnEntry& e) { fillPawnEntry(pos, e); }
 
 }  // namespace
 

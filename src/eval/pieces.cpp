@@ -301,7 +301,7 @@ inline ScorePair allTerms(const Position& pos, const PawnEntry& entry, EvalScrat
 __attribute__((flatten)) ScorePair termsPortable(const Position& pos, const PawnEntry& entry, EvalScratch& scratch) {
   return allTerms(pos, entry, scratch);
 }
-__attribute__((target("popcnt"), flatten)) ScorePair termsPopcnt(const Position& pos, const PawnEntry& entry,
+ORVANE_TARGET_POPCNT __attribute__((flatten)) ScorePair termsPopcnt(const Position& pos, const PawnEntry& entry,
                                                                    EvalScratch& scratch) {
   return allTerms(pos, entry, scratch);
 }

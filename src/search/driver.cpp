@@ -62,7 +62,7 @@ double easy = 0.1;  // smoothed share of the root nodes spent on the best move
 int timeUp = 0;
 
 // One line for the log (the front end's hook does nothing without a log).
-void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void logLine(const char* format, ...) ORVANE_PRINTF(1, 2);
 void logLine(const char* format, ...) {
   char text[512];
   va_list args;

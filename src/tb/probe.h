@@ -19,7 +19,8 @@ extern int probeLimit;                // "Syzygy Probe Limit", clamped to 0..6
 extern std::atomic<uint32_t> tbHits;  // table values decoded since the search started
 
 // Replaces the registry by the tables found along path (directories
-// separated by ':'; empty or "<empty>" = none) and reports what it found.
+// separated by PathListSeparator, ';' on Windows and ':' elsewhere; empty or
+// "<empty>" = none) and reports what it found.
 void tbInit(const std::string& path);
 
 // Stores the "Syzygy Probe Limit" value clamped to 0..6 in probeLimit and

@@ -1,10 +1,5 @@
 #include "tb/registry.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -14,9 +9,9 @@
 #include <initializer_list>
 #include <new>
 
-#include "board/fileopen.h"
 #include "board/output.h"
 #include "board/position.h"
+#include "platform/files.h"
 #include "tb/probe.h"
 
 int maxMen = 0;
@@ -47,49 +42,26 @@ constexpr size_t MaxDirectoryLength = PATH_MAX - 32;
 
 enum class MapResult { Mapped, Missing, Failed };
 
-// Opens path read-only when it is a regular file and gives its length;
-// -1 otherwise, with the reason in *problem when the file exists (left
-// empty when it does not).
-// The open never waits (openWithoutWaiting), so a FIFO named like a table
-// cannot hang the engine.
-int openTableFile(const std::string& path, std::string* problem, size_t* length) {
-  struct stat st;
-  std::string why;
-  const int fd = openWithoutWaiting(path.c_str(), O_RDONLY, true, &st, &why);
-  if (fd < 0) {
-    if (errno != ENOENT && errno != ENOTDIR) *problem = path + ": " + why;
-    return -1;
-  }
-  *length = (size_t)st.st_size;
-  return fd;
-}
-
 // Maps name + suffix from the first directory of tbPaths that holds it as
-// a regular file.  Problems with a file that exists are reported here.
+// a regular file.  Problems with a file that exists are reported here.  The
+// open never waits, so a FIFO named like a table cannot hang the engine.
 MapResult mapFile(const char* name, const char* suffix, TbEntry& e, std::string* path) {
   std::string unopened;  // a file that exists but could not be opened, and why
   for (const std::string& dir : tbPaths) {
     *path = dir + "/" + name + suffix;
     std::string problem;
-    size_t length = 0;
-    int fd = openTableFile(*path, &problem, &length);
-    if (fd < 0) {
-      if (unopened.empty()) unopened = problem;
+    FileMapping mapping;
+    const MapStatus status = mapReadOnly(*path, &mapping, &problem);
+    if (status == MapStatus::Missing || status == MapStatus::Unopenable) {
+      if (unopened.empty() && status == MapStatus::Unopenable) unopened = *path + ": " + problem;
       continue;
     }
-    const char* failure = length == 0 ? "empty file" : nullptr;
-    void* base = MAP_FAILED;
-    if (!failure) {
-      base = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0);
-      if (base == MAP_FAILED) failure = std::strerror(errno);
-    }
-    close(fd);
-    if (failure) {
-      writeLine("info string Could not mmap() %s: %s", path->c_str(), failure);
+    if (status == MapStatus::Unmappable) {
+      writeLine("info string Could not mmap() %s: %s", path->c_str(), problem.c_str());
       return MapResult::Failed;
     }
-    e.data = static_cast<const uint8_t*>(base);
-    e.mapping = length;
+    e.data = mapping.data;
+    e.mapping = mapping.size;
     mappedFiles.fetch_add(1, std::memory_order_relaxed);
     return MapResult::Mapped;
   }
@@ -100,7 +72,8 @@ MapResult mapFile(const char* name, const char* suffix, TbEntry& e, std::string*
 
 void unmapFile(TbEntry& e) {
   if (!e.data) return;
-  munmap(const_cast<uint8_t*>(e.data), e.mapping);
+  FileMapping mapping{e.data, e.mapping};
+  unmapReadOnly(mapping);
   mappedFiles.fetch_sub(1, std::memory_order_relaxed);
   e.data = nullptr;
   e.mapping = 0;
@@ -127,14 +100,10 @@ bool loadTable(TbEntry& e, bool wdl) {
 bool fileExists(const std::string& name, const char* suffix) {
   std::string unopened;
   for (const std::string& dir : tbPaths) {
+    const std::string path = dir + "/" + name + suffix;
     std::string problem;
-    size_t length = 0;
-    int fd = openTableFile(dir + "/" + name + suffix, &problem, &length);
-    if (fd >= 0) {
-      close(fd);
-      return true;
-    }
-    if (unopened.empty()) unopened = problem;
+    if (regularFileReadable(path, &problem)) return true;
+    if (unopened.empty() && !problem.empty()) unopened = path + ": " + problem;
   }
   if (!unopened.empty()) writeLine("info string Could not open %s", unopened.c_str());
   return false;
@@ -173,20 +142,15 @@ bool usableDirectory(const std::string& dir) {
     writeLine("info string SyzygyPath: a directory name of %zu characters is too long", dir.size());
     return false;
   }
-  struct stat st;
-  if (stat(dir.c_str(), &st) != 0) {
-    writeLine("info string SyzygyPath: cannot read %s: %s", dir.c_str(), std::strerror(errno));
-    return false;
+  std::string problem;
+  switch (checkFolder(dir, &problem)) {
+    case FolderStatus::Usable: return true;
+    case FolderStatus::NotAFolder: writeLine("info string SyzygyPath: %s is not a directory", dir.c_str()); break;
+    case FolderStatus::Unreadable:
+      writeLine("info string SyzygyPath: cannot read %s: %s", dir.c_str(), problem.c_str());
+      break;
   }
-  if (!S_ISDIR(st.st_mode)) {
-    writeLine("info string SyzygyPath: %s is not a directory", dir.c_str());
-    return false;
-  }
-  if (access(dir.c_str(), X_OK) != 0) {
-    writeLine("info string SyzygyPath: cannot read %s: %s", dir.c_str(), std::strerror(errno));
-    return false;
-  }
-  return true;
+  return false;
 }
 
 // Free pairs needed in the buckets of key (and of swapped, when different).
@@ -375,7 +339,7 @@ void tbInit(const std::string& path) {
 
   size_t start = 0;
   while (start <= path.size()) {
-    size_t end = path.find(':', start);
+    size_t end = path.find(PathListSeparator, start);
     if (end == std::string::npos) end = path.size();
     std::string dir = path.substr(start, end - start);
     if (!dir.empty() && usableDirectory(dir)) tbPaths.push_back(dir);

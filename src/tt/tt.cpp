@@ -11,11 +11,11 @@
 #include <string>
 #include <utility>
 
-#include "board/fileopen.h"
-#include "board/memory.h"
 #include "board/output.h"
 #include "board/position.h"
 #include "board/settings.h"
+#include "platform/files.h"
+#include "platform/memory.h"
 
 TranspositionTable tt;
 
@@ -231,7 +231,7 @@ const char* slotFault(uint64_t key, uint64_t data, uint64_t bucketIndex) {
 }
 
 // One "info string" line about the hash file, flushed at once.
-void report(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void report(const char* format, ...) ORVANE_PRINTF(1, 2);
 void report(const char* format, ...) {
   char text[1024];
   va_list args;

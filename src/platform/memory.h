@@ -1,14 +1,17 @@
 // Memory for the large tables (transposition table, evaluation caches).
 //
-// The blocks come straight from the kernel as anonymous mappings: they are
-// zero when handed out, so nothing needs clearing by hand after allocation.
+// The blocks come straight from the system's page allocator (pages.h, one
+// implementation per system): they are zero when handed out, so nothing
+// needs clearing by hand after allocation.
 // Blocks of 2 MB or more are aligned to 2 MB and marked for transparent huge
 // pages before their first touch, which takes most address-translation
 // misses out of the random probes these tables serve; a background worker
 // then faults their pages in without writing to them, so neither start-up
 // nor the first searches pay for the page faults.  Where the kernel has no
 // huge pages, or must compact memory to find them, the blocks fall back to
-// small pages.
+// small pages.  On Windows the blocks use large pages where the account may
+// lock pages in memory (they are resident from the start) and ordinary
+// pages otherwise, which the searches fault in.
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "board/memory.h"
+#include "platform/memory.h"
 
 #include <gtest/gtest.h>
 

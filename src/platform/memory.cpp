@@ -1,17 +1,12 @@
-#include "board/memory.h"
-
-#include <sys/mman.h>
-#include <time.h>
+#include "platform/memory.h"
 
 #include <condition_variable>
-#include <cstdint>
 #include <mutex>
 #include <thread>
 
-namespace {
+#include "platform/pages.h"
 
-constexpr size_t HugePage = size_t(2) << 20;
-constexpr size_t SmallPage = 4096;
+namespace {
 
 // A huge page normally arrives in well under a millisecond of processor
 // time; a step that costs more than this means the kernel is compacting
@@ -19,10 +14,6 @@ constexpr size_t SmallPage = 4096;
 // pages.  Processor time, not wall time: a worker that merely waits for a
 // busy core is no sign of compaction.
 constexpr double CompactionStallSeconds = 0.02;
-
-#ifndef MADV_POPULATE_WRITE
-#define MADV_POPULATE_WRITE 23
-#endif
 
 size_t roundUp(size_t n, size_t unit) { return (n + unit - 1) / unit * unit; }
 
@@ -33,7 +24,7 @@ size_t mappedSize(size_t bytes) { return bytes >= HugePage ? roundUp(bytes, Huge
 // per page on its first touch; for the tables that would be thousands of
 // faults (and kernel page clearing) inside the first searches.  One worker
 // thread walks every new block a huge page at a time and asks the kernel to
-// populate it (MADV_POPULATE_WRITE: the pages are faulted in as a write would,
+// populate it (populatePages: the pages are faulted in as a write would,
 // their contents are never read or changed), so the start-up stays instant
 // and a search that starts early only meets the pages not yet reached.  A
 // thread that waits for the prefault (after an option resized the tables)
@@ -65,7 +56,7 @@ struct PrefaultQueue {
   const char* busy[SlotCount] = {};  // the block of each step in flight
   int cancelling = 0;                // threads waiting to take a block out
   bool workerStarted = false;
-  bool unsupported = false;  // the kernel does not know MADV_POPULATE_WRITE
+  bool unsupported = false;  // the system cannot populate pages
 };
 
 PrefaultQueue& prefaultQueue() {
@@ -91,13 +82,6 @@ bool allDone(const PrefaultQueue& q) { return q.count == 0 && !q.busy[WorkerSlot
 // goes first.
 bool canClaim(const PrefaultQueue& q, int slot) { return q.count > 0 && q.cancelling == 0 && !q.busy[slot]; }
 
-// Processor time of the calling thread, in seconds.
-double threadSeconds() {
-  timespec t{};
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-  return (double)t.tv_sec + (double)t.tv_nsec * 1e-9;
-}
-
 // Claims the next huge page of the first queued block for `slot` and
 // populates it.  Called with the lock held (and canClaim true); releases it
 // for the populate itself.
@@ -110,14 +94,14 @@ void prefaultStep(PrefaultQueue& q, std::unique_lock<std::mutex>& lock, int slot
   if (job.claimed == job.size) removeJob(q, 0);
   q.busy[slot] = block;
   lock.unlock();
-  const double begin = threadSeconds();
-  const bool populated = madvise(from, step, MADV_POPULATE_WRITE) == 0;
-  const bool stalled = threadSeconds() - begin > CompactionStallSeconds;
+  const double begin = threadCpuSeconds();
+  const bool populated = populatePages(from, step) != PopulateResult::Unsupported;
+  const bool stalled = threadCpuSeconds() - begin > CompactionStallSeconds;
   lock.lock();
   q.busy[slot] = nullptr;
   q.stepDone.notify_all();
   if (!populated) {
-    // An old kernel, or a system that refuses the memory now: the searches
+    // An old kernel, or a system without the call: the searches
     // fault the pages in themselves, as without this worker.
     q.unsupported = true;
     q.count = 0;
@@ -125,7 +109,7 @@ void prefaultStep(PrefaultQueue& q, std::unique_lock<std::mutex>& lock, int slot
     // The rest of this block, if still queued, goes back to small pages.
     for (int i = 0; i < q.count; i++)
       if (q.jobs[i].start == block) {
-        madvise(block + q.jobs[i].claimed, q.jobs[i].size - q.jobs[i].claimed, MADV_NOHUGEPAGE);
+        useSmallPages(block + q.jobs[i].claimed, q.jobs[i].size - q.jobs[i].claimed);
         break;
       }
   }
@@ -181,26 +165,11 @@ void cancelPrefault(void* block) {
 void* allocateZeroed(size_t bytes) {
   if (bytes == 0) bytes = 1;
   const size_t size = mappedSize(bytes);
-  if (size < HugePage) {
-    void* block = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    return block == MAP_FAILED ? nullptr : block;
-  }
-  // Map one huge page more than needed and trim both ends so the block
-  // starts on a huge-page boundary.
-  const size_t span = size + HugePage;
-  void* raw = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-  if (raw == MAP_FAILED) return nullptr;
-  const uintptr_t start = (uintptr_t)raw, aligned = roundUp(start, HugePage);
-  if (aligned > start) munmap(raw, aligned - start);
-  const uintptr_t end = start + span, used = aligned + size;
-  if (end > used) munmap((void*)used, end - used);
-  // Huge pages take most address-translation misses out of the tables'
-  // random probes.  The hint is given before the first touch, so the pages
-  // are huge from the start and never collapsed later by copying; a system
-  // without them ignores it.
-  madvise((void*)aligned, size, MADV_HUGEPAGE);
-  queuePrefault((char*)aligned, size);
-  return (void*)aligned;
+  if (size < HugePage) return mapSmallBlock(size);
+  bool populate = false;
+  void* block = mapLargeBlock(size, &populate);
+  if (block && populate) queuePrefault((char*)block, size);
+  return block;
 }
 
 void waitForPrefault(bool (*giveUp)()) {
@@ -219,5 +188,5 @@ void freeZeroed(void* block, size_t bytes) {
   if (bytes == 0) bytes = 1;
   const size_t size = mappedSize(bytes);
   if (size >= HugePage) cancelPrefault(block);
-  munmap(block, size);
+  unmapBlock(block, size);
 }

@@ -1,10 +1,13 @@
-#include "board/fileopen.h"
+#include "platform/files_posix.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "platform/files.h"
 
 namespace {
 
@@ -27,6 +30,20 @@ int refusal(const char* kind, std::string* problem) {
   *problem = kind;
   errno = 0;
   return -1;
+}
+
+// Opens a tablebase file read-only when it is a regular file.  A missing
+// file (or folder on the way) gives -1 with *problem empty.
+int openTableFile(const std::string& path, size_t* length, std::string* problem) {
+  struct stat st;
+  std::string why;
+  const int fd = openWithoutWaiting(path.c_str(), O_RDONLY, true, &st, &why);
+  if (fd < 0) {
+    if (errno != ENOENT && errno != ENOTDIR) *problem = why;
+    return -1;
+  }
+  *length = (size_t)st.st_size;
+  return fd;
 }
 
 }  // namespace
@@ -60,4 +77,46 @@ FILE* fopenWithoutWaiting(const char* path, const char* mode, bool regularOnly, 
     close(fd);
   }
   return file;
+}
+
+MapStatus mapReadOnly(const std::string& path, FileMapping* mapping, std::string* problem) {
+  size_t length = 0;
+  const int fd = openTableFile(path, &length, problem);
+  if (fd < 0) return problem->empty() ? MapStatus::Missing : MapStatus::Unopenable;
+  void* base = MAP_FAILED;
+  if (length == 0) *problem = "empty file";
+  else if ((base = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0)) == MAP_FAILED) *problem = std::strerror(errno);
+  close(fd);
+  if (base == MAP_FAILED) return MapStatus::Unmappable;
+  mapping->data = static_cast<const uint8_t*>(base);
+  mapping->size = length;
+  return MapStatus::Mapped;
+}
+
+void unmapReadOnly(FileMapping& mapping) {
+  if (!mapping.data) return;
+  munmap(const_cast<uint8_t*>(mapping.data), mapping.size);
+  mapping = FileMapping{};
+}
+
+bool regularFileReadable(const std::string& path, std::string* problem) {
+  size_t length = 0;
+  const int fd = openTableFile(path, &length, problem);
+  if (fd < 0) return false;
+  close(fd);
+  return true;
+}
+
+FolderStatus checkFolder(const std::string& dir, std::string* problem) {
+  struct stat st;
+  if (stat(dir.c_str(), &st) != 0) {
+    *problem = std::strerror(errno);
+    return FolderStatus::Unreadable;
+  }
+  if (!S_ISDIR(st.st_mode)) return FolderStatus::NotAFolder;
+  if (access(dir.c_str(), X_OK) != 0) {
+    *problem = std::strerror(errno);
+    return FolderStatus::Unreadable;
+  }
+  return FolderStatus::Usable;
 }

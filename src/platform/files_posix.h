@@ -1,14 +1,9 @@
-// Opening the files the user names (log, hash file, book, tablebases)
-// without ever waiting.  An ordinary open of a FIFO blocks until another
-// process opens its other end, and a socket or a directory holds no file
-// data, so such names are refused with a reason instead of hanging the
-// engine or failing later.  Regular files, files not yet there (when the
-// mode creates them) and character devices such as /dev/null stay usable.
+// The POSIX side of the file layer, for the code and tests that work with
+// descriptors.
 #pragma once
 
 #include <sys/stat.h>
 
-#include <cstdio>
 #include <string>
 
 // Opens path with the open(2) flags, never waiting: a file that exists is
@@ -20,6 +15,3 @@
 // inherited by child processes) with *info filled, or -1 with *problem
 // saying why; errno is then the failed call's, or 0 for a refused kind.
 int openWithoutWaiting(const char* path, int flags, bool regularOnly, struct stat* info, std::string* problem);
-
-// The same as a stdio stream, for the fopen modes "rb", "wb" and "a".
-FILE* fopenWithoutWaiting(const char* path, const char* mode, bool regularOnly, std::string* problem);

@@ -1,0 +1,58 @@
+// The files the user names (log, hash file, book, tablebases), opened
+// without ever waiting, and the read-only mapping of tablebase files.
+//
+// An ordinary open of a FIFO blocks until another process opens its other
+// end, a socket or a directory holds no file data, and a Windows device
+// name (NUL, CON, COM1) opens a device instead of a file, so such names are
+// refused with a reason instead of hanging the engine or failing later.
+// Regular files and files not yet there (when the mode creates them) are
+// usable everywhere; on POSIX systems character devices such as /dev/null
+// are too.  Each system has its own implementation (files_posix.cpp,
+// files_windows.cpp); nothing here is shared between threads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// Separator of the folders of a path list ("SyzygyPath"): ';' on Windows,
+// where a drive letter holds ':', and ':' elsewhere.
+#ifdef _WIN32
+constexpr char PathListSeparator = ';';
+#else
+constexpr char PathListSeparator = ':';
+#endif
+
+// Opens path as a stdio stream for the fopen modes "rb", "wb" and "a",
+// never waiting.  Everything but a regular file is refused with
+// regularOnly, and otherwise the kinds above.  Null with *problem saying
+// why when the file cannot be used.
+FILE* fopenWithoutWaiting(const char* path, const char* mode, bool regularOnly, std::string* problem);
+
+// A whole file mapped read-only into memory.
+struct FileMapping {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+};
+
+enum class MapStatus {
+  Mapped,
+  Missing,     // no such file (or folder on the way)
+  Unopenable,  // exists but is not a readable regular file; *problem says why
+  Unmappable,  // opened but could not be mapped (an empty file among them)
+};
+
+// Maps path read-only when it is a regular file; the reason in *problem
+// for Unopenable and Unmappable.
+MapStatus mapReadOnly(const std::string& path, FileMapping* mapping, std::string* problem);
+// Releases a mapping from mapReadOnly; an empty one is ignored.
+void unmapReadOnly(FileMapping& mapping);
+// Whether path opens as a readable regular file, without mapping it.
+// False with *problem empty when it does not exist, else with the reason.
+bool regularFileReadable(const std::string& path, std::string* problem);
+
+enum class FolderStatus { Usable, NotAFolder, Unreadable };
+// Whether dir is a folder whose files can be opened; *problem holds the
+// system's reason for Unreadable.
+FolderStatus checkFolder(const std::string& dir, std::string* problem);
