@@ -178,9 +178,14 @@ void openBook() {
   useBookStream(nullptr, "");
   if (!settings::ownBook || settings::bookFile.empty()) return;
   // A directory or a pipe would open but never read as a book (and a pipe
-  // could block the engine): only regular files are books.
+  // could block the engine): only regular files are books.  A missing book
+  // is normal (the default name) and passes in silence; a name that exists
+  // but cannot serve says why.
   std::string problem;
-  useBookStream(fopenWithoutWaiting(settings::bookFile.c_str(), "rb", true, &problem), settings::bookFile);
+  FILE* stream = fopenWithoutWaiting(settings::bookFile.c_str(), "rb", true, &problem);
+  if (!stream && errno != ENOENT && errno != ENOTDIR)
+    writeLine("info string Book file %s not opened: %s", settings::bookFile.c_str(), problem.c_str());
+  useBookStream(stream, settings::bookFile);
 }
 
 void useBookStream(FILE* stream, const std::string& name) {

@@ -27,7 +27,8 @@ constexpr char PathListSeparator = ':';
 // Opens path as a stdio stream for the fopen modes "rb", "wb" and "a",
 // never waiting.  Everything but a regular file is refused with
 // regularOnly, and otherwise the kinds above.  Null with *problem saying
-// why when the file cannot be used.
+// why when the file cannot be used; errno is then ENOENT when the file (or
+// a folder on its way) does not exist.
 FILE* fopenWithoutWaiting(const char* path, const char* mode, bool regularOnly, std::string* problem);
 
 // A whole file mapped read-only into memory.

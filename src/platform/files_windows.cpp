@@ -7,6 +7,7 @@
 #include <io.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cwctype>
 
 #include "platform/files.h"
@@ -70,8 +71,10 @@ bool namesDevice(const std::wstring& path) {
 // missingIsSilent).
 HANDLE openDiskFile(const char* path, DWORD access, DWORD creation, std::string* problem,
                     bool missingIsSilent = false) {
+  errno = 0;
   const std::wstring name = widen(path);
   if (name.empty()) {
+    errno = ENOENT;
     *problem = missingIsSilent ? "" : "No such file or directory";
     return INVALID_HANDLE_VALUE;
   }
@@ -88,6 +91,7 @@ HANDLE openDiskFile(const char* path, DWORD access, DWORD creation, std::string*
                             creation, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
+    if (missingError(error)) errno = ENOENT;
     *problem = missingIsSilent && missingError(error) ? "" : reason(error);
     return INVALID_HANDLE_VALUE;
   }
