@@ -54,6 +54,10 @@ int openWithoutWaiting(const char* path, int flags, bool regularOnly, struct sta
   } else if (errno != ENOENT || !(flags & O_CREAT)) {
     return systemFailure(problem);
   }
+  return openAndCheckKind(path, flags, regularOnly, info, problem);
+}
+
+int openAndCheckKind(const char* path, int flags, bool regularOnly, struct stat* info, std::string* problem) {
   const int fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
   if (fd < 0) return systemFailure(problem);
   const char* kind = fstat(fd, info) != 0 ? std::strerror(errno) : refusedKind(info->st_mode, regularOnly);

@@ -15,3 +15,8 @@
 // inherited by child processes) with *info filled, or -1 with *problem
 // saying why; errno is then the failed call's, or 0 for a refused kind.
 int openWithoutWaiting(const char* path, int flags, bool regularOnly, struct stat* info, std::string* problem);
+// The second half of openWithoutWaiting: the open that does not wait and
+// the fstat check of what it opened, without the stat check before it.
+// This is the guard against a name that became a FIFO after the stat
+// check; the same results as openWithoutWaiting.
+int openAndCheckKind(const char* path, int flags, bool regularOnly, struct stat* info, std::string* problem);
