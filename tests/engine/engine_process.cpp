@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -97,11 +98,11 @@ std::string positionAfter(const std::vector<std::string>& words, const std::stri
 }
 }  // namespace
 
-EngineProcess::EngineProcess(const std::vector<std::string>& args) {
+EngineProcess::EngineProcess(const std::vector<std::string>& args, Output output) : output_(output) {
   signal(SIGPIPE, SIG_IGN);
   int in[2], out[2];
   if (pipe(in) != 0) return;
-  if (pipe(out) != 0) {
+  if ((output == Output::Pipe ? pipe(out) : socketpair(AF_UNIX, SOCK_SEQPACKET, 0, out)) != 0) {
     close(in[0]);
     close(in[1]);
     return;
@@ -139,12 +140,30 @@ EngineProcess::EngineProcess(const std::vector<std::string>& args) {
 EngineProcess::~EngineProcess() {
   const bool started = pid_ > 0 || exitStatus_ != -1;
   closeInput();
-  if (pid_ > 0 && waitExit(30000) == -1) {
-    kill(pid_, SIGKILL);
-    waitpid(pid_, nullptr, 0);
-    ADD_FAILURE() << "the engine was still running 30 s after the end of its input";
+  // The rest of the output is read to its end, so an answer nobody read is
+  // checked too, and a search left open shows.
+  const long long deadline = millisecondsNow() + 30000;
+  while (readLine((int)std::max(1LL, deadline - millisecondsNow()))) {
+  }
+  if (started && !eof_) {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      pid_ = -1;
+    }
+    ADD_FAILURE() << "the engine's output was still open 30 s after the end of its input";
   } else if (started) {
-    EXPECT_EQ(exitStatus_, 0) << "the engine's exit status (a sanitizer report at exit makes it non-zero)";
+    if (!buffer_.empty()) ADD_FAILURE() << "the output ends inside a line: \"" << buffer_ << "\"";
+    if (unanswered_.size() > (quitSent_ ? 1u : 0u))
+      ADD_FAILURE() << unanswered_.size() << " searches ended without a bestmove"
+                    << (quitSent_ ? " (only one that quit cut short may)" : "");
+    if (pid_ > 0 && waitExit(10000) == -1) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+      ADD_FAILURE() << "the engine was still running 10 s after closing its output";
+    } else {
+      EXPECT_EQ(exitStatus_, 0) << "the engine's exit status (a sanitizer report at exit makes it non-zero)";
+    }
   }
   if (fromChild_ >= 0) close(fromChild_);
 }
@@ -251,10 +270,20 @@ std::optional<std::string> EngineProcess::readLine(int timeoutMs) {
     if (eof_ || left <= 0 || fromChild_ < 0) return std::nullopt;
     pollfd fd{fromChild_, POLLIN, 0};
     if (poll(&fd, 1, (int)left) <= 0) continue;
-    char chunk[4096];
-    ssize_t n = read(fromChild_, chunk, sizeof chunk);
-    if (n <= 0) eof_ = true;
-    else buffer_.append(chunk, (size_t)n);
+    // Large enough for any one message of a packet socket, which would be
+    // cut short by a smaller read.
+    std::vector<char> chunk(1 << 16);
+    ssize_t n = read(fromChild_, chunk.data(), chunk.size());
+    if (n <= 0) {
+      eof_ = true;
+      continue;
+    }
+    const std::string message(chunk.data(), (size_t)n);
+    if (output_ == Output::Packets && message.find('\n') != message.size() - 1 && !tornOutput_) {
+      tornOutput_ = true;  // reported once: a line written byte by byte would flood the report
+      ADD_FAILURE() << "output written in pieces or several lines at once: \"" << message << "\"";
+    }
+    buffer_ += message;
   }
 }
 

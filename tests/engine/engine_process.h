@@ -2,13 +2,15 @@
 // end-to-end tests of the UCI dialogue.  Every read has a timeout, so an
 // engine that hangs fails the test instead of blocking it.
 //
-// Two checks hold for every session.  The engine must end with exit status
-// 0: the destructor ends a process still running (end of input) and fails
-// the test on any other status, which is how a sanitizer report at exit
-// shows.  And every "bestmove" read must answer a "go" sent earlier with a
-// move that is legal in that go's position (its ponder move legal after it,
-// "0000" only where there is no legal move): the lines sent are followed
-// with the engine's own position set-up and move generator.
+// Every session is checked to its end.  Every "bestmove" read must answer a
+// "go" sent earlier with a move that is legal in that go's position (its
+// ponder move legal after it, "0000" only where there is no legal move):
+// the lines sent are followed with the engine's own position set-up and
+// move generator.  The destructor closes the input, reads and checks the
+// rest of the output up to its end, and then requires that every "go" got
+// its "bestmove" (only the search a "quit" cut short may stay unanswered)
+// and that the engine ended with exit status 0, which is how a sanitizer
+// report at exit shows.
 #pragma once
 
 #include <sys/types.h>
@@ -21,7 +23,12 @@
 
 class EngineProcess {
  public:
-  explicit EngineProcess(const std::vector<std::string>& args = {});
+  // How the engine's standard output reaches the test: a pipe, or a packet
+  // socket, on which each write the engine makes arrives as one message;
+  // there every message must be exactly one whole line (a line written in
+  // pieces could be torn apart by another thread's output).
+  enum class Output { Pipe, Packets };
+  explicit EngineProcess(const std::vector<std::string>& args = {}, Output output = Output::Pipe);
   ~EngineProcess();
   EngineProcess(const EngineProcess&) = delete;
   EngineProcess& operator=(const EngineProcess&) = delete;
@@ -58,11 +65,13 @@ class EngineProcess {
   void follow(const std::string& line);
   void checkAnswer(const std::string& line);
 
+  Output output_;
   pid_t pid_ = -1;
   int toChild_ = -1;
   int fromChild_ = -1;
   std::string buffer_;
   bool eof_ = false;
+  bool tornOutput_ = false;
   int exitStatus_ = -1;
   // What the engine has been sent: the unfinished last line, the current
   // position and notation, whether input stopped at "quit", and the
