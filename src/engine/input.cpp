@@ -30,8 +30,8 @@ void stopAllThreads() {
   for (auto& signals : threadSignals) signals.stop.store(1, std::memory_order_relaxed);
 }
 
-// Queues one complete line.  Returns false when reading should end (the line
-// begins with "quit"; it stays queued for the handler).
+}  // namespace
+
 bool acceptLine(const std::string& line) {
   if (line.empty()) return true;
   {
@@ -45,8 +45,6 @@ bool acceptLine(const std::string& line) {
   if (quitRequested.load(std::memory_order_relaxed)) stopAllThreads();
   return true;
 }
-
-}  // namespace
 
 void raiseWake() {
   std::lock_guard<std::mutex> lock(wakeMutex);
@@ -119,7 +117,8 @@ void inputThreadMain() {
     reading = splitLines(splitter, buffer, (size_t)n, acceptLine);
   }
   if (!reading) {
-    // "quit": the search stops at once and the process ends.
+    // "quit": a running search stops at once; the main thread carries out
+    // the lines read before the quit and ends the process.
     quitRequested.store(1, std::memory_order_relaxed);
     raiseWake();
     stopAllThreads();

@@ -28,6 +28,13 @@ bool splitLines(LineSplitter& splitter, const char* bytes, size_t count, bool (*
 // accept's answer (true when there is none).
 bool finishLines(LineSplitter& splitter, bool (*accept)(const std::string&));
 
+// Queues one complete line read from standard input (an empty line is
+// dropped) and wakes the main thread.  False when reading should end: the
+// line begins with "quit"; it stays queued, as the point up to which the
+// lines read before it are still carried out.  The input thread hands it
+// every line; the UCI fuzz target hands it its lines the same way.
+bool acceptLine(const std::string& line);
+
 // Starts the input thread (once, after all start-up work).
 void startInputThread();
 // Waits for the input thread to end.  It ends at end of input (raising

@@ -191,8 +191,8 @@ void positionCommand(const std::vector<Token>& tokens) {
 
 // ---------------------------------------------------------------- setoption
 
-// "quit" has arrived: the process ends after the command in hand, so
-// nothing need wait for a table it will never search.
+// "quit" has arrived: the process ends once the lines before it are done,
+// so nothing need wait for a table it will never search.
 bool endingSoon() { return quitRequested.load(std::memory_order_relaxed) != 0; }
 
 // "setoption name <name> value <value>": names are matched ignoring case;
@@ -256,36 +256,43 @@ void setoptionCommand(const std::string& line, const std::vector<Token>& tokens)
 // ---------------------------------------------------------------- extras
 
 void deferLine(const std::string& line);
+std::string firstWord(std::string line);
+bool isQuitLine(const std::string& line);
+void takeQuitLine(const std::string& line);
 
-// Looks at what arrived while a perft runs: "quit" or the end of input
-// ends it at once (the process then ends as after any command), and so does
-// a "stop" line; every other line is held back in arrival order and carried
-// out once the perft has answered (so "isready" is still answered after its
-// result).
+// Looks at what arrived while a perft runs: "quit" or a "stop" line ends it
+// at once (after "quit" the process then ends); every other line is held
+// back in arrival order and carried out once the perft has answered (so
+// "isready" is still answered after its result).  The end of input does not
+// end it: a script that pipes in "go perft 6" gets its total.
 bool perftStopRequested() {
-  if (quitRequested.load(std::memory_order_relaxed) || inputEnded.load(std::memory_order_acquire)) return true;
+  if (quitRequested.load(std::memory_order_relaxed)) return true;
   while (!commandQueueEmpty()) {
     std::optional<std::string> line = popCommand();
     if (!line) break;
-    std::vector<Token> tokens = tokenize(*line);
-    if (!tokens.empty() && tokens[0].text == "stop") return true;
+    if (firstWord(*line) == "stop") return true;
+    if (isQuitLine(*line)) {
+      takeQuitLine(*line);
+      return true;
+    }
     deferLine(*line);
   }
   return false;
 }
 
-// Leaf count of a perft that looks for a reason to stop at every node three
-// or more plies above the leaves (a two-ply count below it takes well under
-// a millisecond); *stopped is set when one came.
+// Leaf count of a perft that looks for a reason to stop at every node two
+// or more plies above the leaves (below it, one move count); *stopped is
+// set when one came.  The table is never read, so moves are made without
+// fetching its lines.
 uint64_t stoppablePerft(const Position& pos, int depth, bool* stopped) {
-  if (depth < 3) return perft(pos, depth);
+  if (depth < 2) return perft(pos, depth);
   if (*stopped || (*stopped = perftStopRequested())) return 0;
   int list[MaxMoves];
   int count = generateAll(pos, list);
   uint64_t total = 0;
   Position child;
   for (int i = 0; i < count && !*stopped; ++i) {
-    if (!makeMove(pos, child, entryMove(list[i]))) continue;
+    if (!makeMoveNoPrefetch(pos, child, entryMove(list[i]))) continue;
     child.inCheck = kingAttacked(child, child.sideToMove()) ? 1 : 0;
     total += stoppablePerft(child, depth - 1, stopped);
   }
@@ -293,8 +300,8 @@ uint64_t stoppablePerft(const Position& pos, int depth, bool* stopped) {
 }
 
 // "go perft N": the leaf count below every legal root move, then the total.
-// A "stop" line ends a long count early; the lines printed so far stand and
-// no total follows.
+// A "stop" or "quit" line ends a count of three or more plies early; the
+// lines printed so far stand and no total follows.
 void perftCommand(const std::vector<Token>& tokens) {
   long depth = 0;
   if (tokens.size() >= 3) {
@@ -405,15 +412,45 @@ void deferLine(const std::string& line) {
   deferredLines.push_back(line);
 }
 
-// Carries out one line (already taken off a queue).
-void executeLine(std::string line) {
-  if (line.empty() || line[0] == '\0' || (unsigned char)line[0] >= 128) return;
+// The part of a line the handler reads: nothing when it begins with a NUL
+// or a byte above 127, else up to the longest kept length and the first
+// carriage return, line feed or form feed.
+std::string commandText(std::string line) {
+  if (line.empty() || line[0] == '\0' || (unsigned char)line[0] >= 128) return "";
   if (line.size() > MaxLineLength) line.resize(MaxLineLength);
   size_t cut = line.find_first_of("\r\n\f");
   if (cut != std::string::npos) line.resize(cut);
+  return line;
+}
+
+// The command word of a line as the handler reads it ("" when none).
+std::string firstWord(std::string line) {
+  std::vector<Token> tokens = tokenize(commandText(std::move(line)));
+  return tokens.empty() ? "" : tokens[0].text;
+}
+
+// A line that ends the dialogue: one the input thread stops reading at
+// (beginning with "quit") or one the handler reads as "quit".
+bool isQuitLine(const std::string& line) { return line.compare(0, 4, "quit") == 0 || firstWord(line) == "quit"; }
+
+// The handler has taken the "quit" line itself: the quit is raised (a
+// running search or count stops), and the line goes to the end of the
+// held-back lines, where carrying out the lines before the quit stops.
+// Nothing is taken off the queue after it, so it is the last one there.
+void takeQuitLine(const std::string& line) {
+  quitRequested.store(1, std::memory_order_relaxed);
+  deferredLines.push_back(line);
+}
+
+// Carries out one line (already taken off a queue).
+void executeLine(std::string line) {
+  line = commandText(std::move(line));
   std::vector<Token> tokens = tokenize(line);
   if (tokens.empty()) return;
   const std::string& command = tokens[0].text;
+  // Once "quit" has arrived no search or count starts: the process ends
+  // instead of answering it.
+  if (command == "go" && quitRequested.load(std::memory_order_relaxed)) return;
 
   if (searching.load(std::memory_order_relaxed)) {
     // A stopped search is about to answer: a "go" after the "stop" belongs
@@ -433,10 +470,8 @@ void executeLine(std::string line) {
   else if (command == "setoption") setoptionCommand(line, tokens);
   else if (command == "stop") threadSignals[0].stop.store(1, std::memory_order_relaxed);
   else if (command == "ponderhit") pondering.store(0, std::memory_order_relaxed);
-  else if (command == "quit") {
-    quitRequested.store(1, std::memory_order_relaxed);
-    if (!searching.load(std::memory_order_relaxed)) runQuitSequence();
-  } else if (command == "go") {
+  else if (command == "quit") takeQuitLine(line);
+  else if (command == "go") {
     if (tokens.size() > 1 && tokens[1].text == "perft") perftCommand(tokens);
     else if (searching.load(std::memory_order_relaxed)) contempt = settings::drawScore;
     else {
@@ -468,24 +503,47 @@ std::vector<std::string> splitTokens(const std::string& line) {
 
 bool hasDeferredCommands() { return !deferredLines.empty(); }
 
+void carryOutLinesBeforeQuit() {
+  for (;;) {
+    std::optional<std::string> line;
+    if (!deferredLines.empty()) {
+      line = std::move(deferredLines.front());
+      deferredLines.pop_front();
+    } else {
+      line = popCommand();
+    }
+    if (!line || isQuitLine(*line)) return;
+    executeLine(std::move(*line));
+  }
+}
+
+// The input thread is joined first, so every line it read is queued.  A
+// search the quit cut short ends here without an answer (the GUI that sent
+// "quit" no longer listens for one); with its helpers stopped, the lines
+// that came before the quit run as after any search.
 void runQuitSequence() {
   quitRequested.store(1, std::memory_order_relaxed);
   joinInputThread();
+  stopPool();
+  searching.store(0, std::memory_order_relaxed);
+  carryOutLinesBeforeQuit();
   stopPool();
   std::fflush(stdout);
   std::exit(0);
 }
 
 // Takes one line, held-back lines first once the search is over, and
-// carries it out.  A pending quit ends the process once the lines read
-// before it have been carried out; after the end of input a running search
-// also finishes and answers first, so commands piped in ahead of the end of
-// input are not lost.
+// carries it out.  A pending quit ends the process (once a running search
+// has stopped, through the search's own quit check); after the end of input
+// a running search also finishes and answers first, so commands piped in
+// ahead of the end of input are not lost.
 void handleCommand() {
   if (!gameReady) setStartPosition();
   bool idle = !searching.load(std::memory_order_relaxed);
-  if (quitRequested.load(std::memory_order_relaxed) && commandQueueEmpty() && (!idle || deferredLines.empty()))
-    runQuitSequence();
+  if (quitRequested.load(std::memory_order_relaxed)) {
+    if (idle) runQuitSequence();
+    return;
+  }
   if (idle && deferredLines.empty() && inputEnded.load(std::memory_order_acquire) && commandQueueEmpty())
     runQuitSequence();
   if (idle && !deferredLines.empty()) {

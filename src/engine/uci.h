@@ -37,8 +37,14 @@ extern double startTime;
 void handleCommand();
 // True when lines held back during a search wait to run.
 bool hasDeferredCommands();
-// Joins the input thread and the helper threads and ends the process with
-// exit status 0.  Every way out of the dialogue goes through here.
+// Carries out, in arrival order, the lines that came before "quit": the
+// held-back lines, then the queued ones, up to the "quit" line (or until
+// none is left).  A "go" among them is not started.  The quit sequence
+// runs it; the UCI fuzz target calls it the same way after a "quit".
+void carryOutLinesBeforeQuit();
+// Joins the input thread and the helper threads, carries out the lines that
+// came before the quit, and ends the process with exit status 0.  Every way
+// out of the dialogue goes through here.
 [[noreturn]] void runQuitSequence();
 
 // Splits a line at blanks, tabs, carriage returns and line feeds.
