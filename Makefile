@@ -9,7 +9,10 @@
 # count of -jN reaches the inner build through make's job server.  CMake
 # stays the main build; this one leaves the tests out.
 
-EXE ?= ./orvane
+# Windows (MSYS2's MinGW shell) names programs with ".exe".
+exe_suffix := $(if $(filter Windows_NT,$(OS)),.exe,)
+
+EXE ?= ./orvane$(exe_suffix)
 CXX ?= g++
 PGO ?= 1
 
@@ -35,7 +38,7 @@ else
 	+cmake --build $(build_dir) --target orvane
 endif
 	mkdir -p "$(dir $(EXE))"
-	cp $(build_dir)/orvane "$(EXE)"
+	cp $(build_dir)/orvane$(exe_suffix) "$(EXE)"
 
 clean:
 	rm -rf build-make
