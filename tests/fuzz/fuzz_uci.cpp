@@ -2,8 +2,9 @@
 // engine state per input.  The bytes are cut into lines by the input
 // thread's own line splitter (carriage returns and NUL bytes stay in the
 // line, a line longer than the longest kept is cut, a last line needs no
-// line feed) and queued; then the main loop's work runs: one queued line
-// per handler call until the queue and the held-back lines are empty.  So
+// line feed) and queued by the input thread's own acceptLine; then the
+// main loop's work runs: one queued line per handler call until the queue
+// and the held-back lines are empty.  So
 // every line after a "go" arrives while that search runs and is taken by
 // the search's own poll: "stop", "isready" and "ponderhit" act at once,
 // "position", "setoption" and the rest are held back to run after the
@@ -17,17 +18,25 @@
 // time allocation also runs on the unscaled values of every "go" line and
 // must give a finite positive target.  The main thread polls the clock and
 // the queue every 128 nodes instead of 4096, so a sanitized search of a few
-// hundred nodes still takes commands.  "go perft" counts to at most 2,
-// "Hash" and "Table Memory" stay small and "Threads" at 1, every option
-// naming a file or folder points into the process's scratch folder, and
-// lines that would end the process ("quit") end the input instead.
+// hundred nodes still takes commands.  "go perft" counts to at most 3, the
+// least depth at which the count looks for "stop" and takes the lines that
+// arrive meanwhile; "Hash" and "Table Memory" stay small and "Threads" at
+// 1, and every option naming a file or folder points into the process's
+// scratch folder.
+//
+// A "quit" line (one acceptLine stops reading at, or one the handler reads
+// as "quit") ends the input; the quit is raised as the input thread raises
+// it, before the handler has taken any line, and the quit sequence's own
+// first step carries out the lines before it, without ending the process.
 //
 // Checks: the output is captured, every write must be whole lines, and
 // every "bestmove" must name a legal move of the position searched ("0000"
 // exactly when it has none) and its ponder move a legal reply; after every
 // handler call the game line must pass the position check (all of it when
 // it changed) and every file option must stay inside the scratch folder;
-// the quit flag and the quit sequence must never be reached.
+// without a "quit" line the quit flag and the quit sequence must never be
+// reached; with one, the lines before it must all be taken, and neither a
+// search nor a count may start (no "bestmove", no "Nodes searched").
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -56,7 +65,7 @@ namespace {
 constexpr int MaxLinesPerInput = 48;
 constexpr int MaxSearchesPerInput = 2;
 constexpr long long MaxSearchDepth = 2;
-constexpr long long MaxPerftDepth = 2;
+constexpr long long MaxPerftDepth = 3;
 constexpr long long MaxNodes = 2000;
 constexpr long long MaxClockMs = 8;
 constexpr uint32_t PollInterval = 128;
@@ -97,7 +106,7 @@ void checkAllocation(const std::vector<std::string>& words) {
   hardRatio = savedRatio;
 }
 
-// "go perft N" with N at most 2; any other "go" keeps its words, with
+// "go perft N" with N at most 3; any other "go" keeps its words, with
 // depths, node counts and clock values bounded.
 std::string boundedGo(std::vector<std::string> words) {
   if (words.size() > 1 && words[1] == "perft") {
@@ -158,21 +167,23 @@ std::string boundedSetoption(const std::string& line, const std::vector<std::str
 struct InputState {
   int lines = 0;
   int searches = 0;
+  bool quit = false;  // the input ended at a "quit" line
 };
 InputState input;
 
 // The input thread's hand-off for the fuzz run: each line the splitter
-// completes is bounded and queued.  A line that would end the process ends
-// the input here (false), as "quit" ends the input thread's reading.
+// completes is bounded and handed to acceptLine.  A "quit" line ends the
+// input here (false): the one acceptLine refuses, as the input thread stops
+// reading there, and one only the handler reads as "quit" (after blanks),
+// since the lines after it never run.
 bool acceptFuzzedLine(const std::string& raw) {
   if (raw.empty()) return true;
-  if (raw.compare(0, 4, "quit") == 0 || ++input.lines > MaxLinesPerInput) return false;
+  if (++input.lines > MaxLinesPerInput) return false;
   // The words as the handler reads them (it cuts the line at the first
   // carriage return or form feed); the raw line goes on when unchanged.
   std::string cut = raw.substr(0, raw.find_first_of("\r\n\f"));
   const std::vector<std::string> words = splitTokens(cut);
   std::string line = raw;
-  if (!words.empty() && words[0] == "quit") return false;
   if (!words.empty() && words[0] == "go") {
     const bool perft = words.size() > 1 && words[1] == "perft";
     if (!perft && ++input.searches > MaxSearchesPerInput) return true;
@@ -181,8 +192,8 @@ bool acceptFuzzedLine(const std::string& raw) {
     const std::string bounded = boundedSetoption(cut, words);
     if (bounded != cut) line = bounded;
   }
-  pushCommand(line);
-  return true;
+  input.quit = !acceptLine(line) || (!words.empty() && words[0] == "quit");
+  return !input.quit;
 }
 
 // Standard output, captured: every write of the engine must end a line.
@@ -294,6 +305,23 @@ void runQueuedLines() {
   }
 }
 
+// The quit as the input thread raises it, with every line queued: the quit
+// sequence's first step must take every line, start no search or count,
+// and leave the game and the file options sound.
+void runLinesBeforeQuit() {
+  const size_t written = output.size();
+  quitRequested.store(1);
+  carryOutLinesBeforeQuit();
+  quitRequested.store(0);
+  if (!commandQueueEmpty() || hasDeferredCommands()) fuzzFailure("lines are left after the quit");
+  if (searching.load()) fuzzFailure("a search is marked running after the quit");
+  const std::string said = "\n" + output.substr(written);
+  if (said.find("\nbestmove") != std::string::npos || said.find("\nNodes searched") != std::string::npos)
+    fuzzFailure("a search or count started after the quit:" + said);
+  checkFileOptions();
+  checkGame(true);
+}
+
 // The options' values after start-up, to which every input returns.
 std::map<std::string, std::string>& baseline() {
   static std::map<std::string, std::string> values;
@@ -354,6 +382,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   LineSplitter splitter;
   if (splitLines(splitter, reinterpret_cast<const char*>(data), size, acceptFuzzedLine))
     finishLines(splitter, acceptFuzzedLine);
-  runQueuedLines();
+  if (input.quit) runLinesBeforeQuit();
+  else runQueuedLines();
   return 0;
 }
