@@ -3,7 +3,9 @@
 // never stop the engine, and the hash-file buttons keep the table.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -219,28 +221,40 @@ TEST(HashSession, ChangedOptionsEmptyTheTableButTheHashFileOptionsKeepIt) {
   std::remove(file.c_str());
 }
 
-// A FIFO or a directory named as the log file or the hash file is refused
-// with one line saying why, and "readyok" follows at once (an open of a
-// FIFO that waited for its other end would never return).  /dev/null stays
-// usable, and so does the log after a refused name.
-TEST(FileSession, FifosAndDirectoriesAreRefusedAtOnce) {
-  const std::string fifo = tempPath("fifo"), dir = tempPath("dir"), log = tempPath("log");
+// A FIFO, a socket or a directory named as the log file or the hash file
+// is refused with one line saying why, and "readyok" follows at once (an
+// open of a FIFO that waited for its other end would never return), and so
+// is each named as the book, which only a regular file can be.  /dev/null
+// stays usable, and so does the log after a refused name.
+TEST(FileSession, FifosSocketsAndDirectoriesAreRefusedAtOnce) {
+  const std::string fifo = tempPath("fifo"), socketPath = tempPath("socket"), dir = tempPath("dir"),
+                    log = tempPath("log");
   std::remove(fifo.c_str());
+  std::remove(socketPath.c_str());
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   ASSERT_EQ(mkdir(dir.c_str(), 0700), 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  socketPath.copy(address.sun_path, socketPath.size());
+  const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(bind(listener, (const sockaddr*)&address, sizeof address), 0);
   Engine e({"setoption name Hash value 1", "setoption name Log File value " + log});
   using Lines = std::vector<std::string>;
   auto answer = [&](const Lines& lines) {
     for (const std::string& line : lines) e.process.send(line);
     return e.process.sync(3000).value_or(Lines{"no readyok"});
   };
-  for (const auto& [path, why] : {std::pair{fifo, "a FIFO, not a file"}, std::pair{dir, "a directory, not a file"}}) {
+  for (const auto& [path, why] : {std::pair{fifo, "a FIFO, not a file"}, std::pair{socketPath, "a socket, not a file"},
+                                  std::pair{dir, "a directory, not a file"}}) {
     const std::string refused = path + " (" + why + ")";
     EXPECT_EQ(answer({"setoption name Log File value " + path}),
               Lines{"info string Log file " + path + " not opened: " + why});
     EXPECT_EQ(answer({"setoption name Hash File Name value " + path, "setoption name Save Hash to File"}),
               Lines{"info string failed to open " + refused});
     EXPECT_EQ(answer({"setoption name Load Hash from File"}), Lines{"info string failed to open " + refused});
+    EXPECT_EQ(answer({"setoption name Book File value " + path}),
+              (Lines{"info string Book file is " + path, "info string Book file " + path + " not opened: not a regular file"}));
   }
   EXPECT_EQ(answer({"setoption name Hash File Name value /dev/null", "setoption name Save Hash to File",
                     "setoption name Load Hash from File"}),
@@ -251,7 +265,9 @@ TEST(FileSession, FifosAndDirectoriesAreRefusedAtOnce) {
   std::string text((std::istreambuf_iterator<char>(written)), std::istreambuf_iterator<char>());
   EXPECT_NE(text.find("uci inp: setoption name Load Hash from File"), std::string::npos) << text;
   EXPECT_EQ(answer({"setoption name Log File value /dev/null"}), Lines{"info string Log file is /dev/null"});
+  close(listener);
   std::remove(fifo.c_str());
+  std::remove(socketPath.c_str());
   std::remove(log.c_str());
   rmdir(dir.c_str());
 }
