@@ -28,7 +28,7 @@ export WINEPREFIX="$PWD/$windows_dir/wineprefix"
 # takes huge-page and populate hints as no-ops (so nothing is prefaulted),
 # and runs its own threads beside the engine's (so a thread limit counts
 # them too).  Both run on real hardware in the native pass.
-qemu_excluded='^(LargeMemory\.LargeBlocksArePrefaultedWithoutChangingThem|LargeMemory\.FreeInTheMiddleOfAPopulateIsPrompt|LargeMemory\.InterruptedPopulatesAreRetried|ThreadLimitSession\..*)$'
+qemu_excluded='^(LargeMemory\.LargeBlocksArePrefaultedWithoutChangingThem|LargeMemory\.PopulateIsRetriedAfterPassingFailures|ThreadLimitSession\..*)$'
 
 echo "== Windows x86-64 (MinGW-w64, Wine)"
 rm -rf "$windows_dir"
