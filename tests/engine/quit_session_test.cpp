@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,7 +44,7 @@ TEST(QuitSession, EndOfInputLetsAPerftFinish) {
 // without an answer, the save is made in full, and the process ends.
 TEST(QuitSession, LinesBeforeQuitAreCarriedOut) {
   const std::string file = "/tmp/orvane-quit-" + std::to_string(getpid()) + ".hash";
-  std::remove(file.c_str());
+  std::filesystem::remove(file);
   EngineProcess engine;
   engine.send("setoption name Hash value 4");
   ASSERT_TRUE(engine.sync(20000).has_value());
@@ -57,12 +57,9 @@ TEST(QuitSession, LinesBeforeQuitAreCarriedOut) {
   EXPECT_EQ(engine.waitExit(10000), 0);
   EXPECT_EQ(withoutReports(restOfOutput(engine)),
             (std::vector<std::string>{"info string Saving Hash", "info string Hash Saved"}));
-  FILE* saved = std::fopen(file.c_str(), "rb");
-  ASSERT_NE(saved, nullptr) << "the save before quit was not made";
-  std::fseek(saved, 0, SEEK_END);
-  EXPECT_EQ(std::ftell(saved), 4L << 20);
-  std::fclose(saved);
-  std::remove(file.c_str());
+  std::error_code missing;
+  EXPECT_EQ(std::filesystem::file_size(file, missing), 4u << 20) << "the save before quit was not made";
+  std::filesystem::remove(file, missing);
 }
 
 // A long count runs; a search, a short count, "isready", the quit (as the
