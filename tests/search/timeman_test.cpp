@@ -4,11 +4,17 @@
 
 #include <cmath>
 
+#include "../board/board_test_util.h"
 #include "board/position.h"
 #include "board/settings.h"
+#include "engine/go.h"
+#include "engine/uci.h"
+#include "eval/evaluate.h"
 #include "search/flags.h"
 #include "search/search.h"
+#include "search/threads.h"
 #include "search/timeman.h"
+#include "tt/tt.h"
 
 namespace {
 
@@ -51,9 +57,13 @@ TEST_F(TimeManagement, SuddenDeathWithIncrement) {
 TEST_F(TimeManagement, SuddenDeathLateWithoutIncrementAndTimeUsage) {
   // Move 30 without increment: divisor 32; 60 / 32 = 1.875 - 0.035.
   EXPECT_NEAR(allocateSuddenDeath(60.0, 0.0, 30).target, 1.840, 1e-9);
+  // Move 29 still uses the falling divisor 48 - 16 * 29 / 30 = 32.5333.
+  EXPECT_NEAR(allocateSuddenDeath(60.0, 0.0, 29).target, 1.809, 1e-9);
   // "Time Usage" 9 lowers the divisor by 9: 60 / 38.4667 = 1.55979.
   settings::timeUsage = 9;
   EXPECT_NEAR(allocateSuddenDeath(60.0, 0.0, 1).target, 1.524, 1e-9);
+  // And from move 30 on: 60 / 23 = 2.6087.
+  EXPECT_NEAR(allocateSuddenDeath(60.0, 0.0, 30).target, 2.573, 1e-9);
   // With an increment it only counts from move 30: divisor 18 - 9 = 9.
   EXPECT_NEAR(allocateSuddenDeath(60.0, 1.0, 30).target, 7.820, 1e-9);
 }
@@ -92,9 +102,12 @@ TEST_F(TimeManagement, MovesToGo) {
   EXPECT_EQ(hardRatio, 499);
   // Above 40 moves the time is twice the even share: 2 * 60 / 52.
   EXPECT_NEAR(allocateMovesToGo(60.0, 50).target, 120.0 / 52 - 0.033, 1e-9);
-  // The ponder bonus is 1.33 here.
-  ponderCounter = 2;
+  // The ponder bonus is 1.33 here, also for the "go" after the ponder search.
+  ponderCounter = 1;
   EXPECT_NEAR(allocateMovesToGo(60.0, 20).target, 2.87146 * 1.33 - 0.033, 1e-4);
+  // An empty clock still gets the 5 ms floor.
+  ponderCounter = 0;
+  EXPECT_NEAR(allocateMovesToGo(0.0, 5).target, 0.005, 1e-12);
 }
 
 TEST_F(TimeManagement, LastMoveOfPeriodMayUseNearlyAllTime) {
@@ -137,6 +150,38 @@ TEST_F(TimeManagement, HardDeadlineKeepsTheOverheadClearOfTheMaximum) {
   const TimeBudget big = allocateSuddenDeath(60.0, 0.0, 1);
   setDeadlines(0.0, big.target, big.maximum);
   EXPECT_NEAR(hardDeadline, 7.374, 1e-6);
+}
+
+// "go" hands the allocation the clock and increment of the side to move,
+// the move number (the position's plies, two a move, counted from the
+// set-up position as "position ... moves" adds them) and the moves-to-go
+// count when there is one.  The budget is read back from the deadlines of
+// the search it starts: the extended deadline lies three targets after the
+// start, the mate deadline 0.075 of one.  The positions are stalemates, so
+// each search ends at once.
+TEST_F(TimeManagement, GoFeedsTheSideToMovesClockToTheAllocation) {
+  initBoardTables();
+  buildSpecialMaterialTable();
+  initTables();
+  if (!tt.buckets) ttAllocate(16);
+  settings::threads = 1;
+  buildPool();
+  auto target = [](const char* fen, int ply, const std::string& go) {
+    currentPosition() = fenPosition(fen);
+    currentPosition().ply = ply;
+    testing::internal::CaptureStdout();
+    goCommand(splitTokens(go));
+    testing::internal::GetCapturedStdout();
+    return (extendedDeadline - mateDeadline) / 2.925;
+  };
+  const char* white = "8/8/8/8/8/1k6/2q5/K7 w - - 0 1";
+  const char* black = "7k/5Q2/6K1/8/8/8/8/8 b - - 0 1";
+  const std::string clocks = "go wtime 60000 btime 30000 winc 1000 binc 500";
+  // Both at move 11.
+  EXPECT_NEAR(target(white, 20, clocks), allocateSuddenDeath(60.0, 1.0, 11).target, 1e-6);
+  EXPECT_NEAR(target(black, 21, clocks), allocateSuddenDeath(30.0, 0.5, 11).target, 1e-6);
+  EXPECT_NEAR(target(black, 21, clocks + " movestogo 1"), allocateMovesToGo(30.0, 1).target, 1e-6);
+  EXPECT_NEAR(target(white, 20, clocks + " movestogo 12"), allocateMovesToGo(60.0, 12).target, 1e-6);
 }
 
 TEST_F(TimeManagement, ClockHasMillisecondResolution) {
