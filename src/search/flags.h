@@ -7,7 +7,7 @@
 
 #include <atomic>
 
-extern std::atomic<int> quitRequested;  // "quit" seen: stop and end at once
+extern std::atomic<int> quitRequested;  // "quit" seen: stop, carry out the lines before it, end
 // Standard input has ended without "quit": every line read is carried out,
 // a search that only "stop" or "ponderhit" could end is stopped, and the
 // process ends when nothing is left.  Stored with release order after the
