@@ -10,7 +10,10 @@
    `go perft`, at the deepest depth whose count stays within the budget.
 3. One session that plays from a book, finds the tablebases along a
    SyzygyPath of two folders and gives the recorded WDL and DTZ answers,
-   saves a hash file, loads it back and writes a log.
+   saves a hash file, loads it back and writes a log.  For Windows, its
+   lines end in CR LF, its file names have drive letters and backslashes,
+   and a folder or a device name (NUL, CON, COM1) as each file option is
+   refused at once with a reason.
 4. Hash files cross between the two builds: a file saved by either loads in
    the other and is saved back byte for byte.
 
@@ -25,6 +28,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DATA = os.path.join(ROOT, "tests", "data")
@@ -42,6 +46,9 @@ def check(condition, what):
 class Engine:
     """An engine process driven line by line, with a deadline on every wait."""
 
+    # Lines end as a Windows GUI ends them for a Windows build.
+    ending = "\n"
+
     def __init__(self, command, args=()):
         self.proc = subprocess.Popen(command + list(args), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                      stderr=subprocess.DEVNULL, text=True, bufsize=1)
@@ -55,7 +62,7 @@ class Engine:
 
     def send(self, *lines):
         for line in lines:
-            self.proc.stdin.write(line + "\n")
+            self.proc.stdin.write(line + self.ending)
         self.proc.stdin.flush()
 
     def until(self, stop, timeout=120):
@@ -134,6 +141,25 @@ def tablebase_answers(engine, windows, native_found):
     check(probes >= 500, "only %d probes were read" % probes)
 
 
+def refused_names(engine, scratch):
+    """A folder or a device name as any file option: one line saying why,
+    and the next readyok at once."""
+    for name in (scratch.replace("/", "\\"), "NUL", "CON", "COM1", "nul.txt"):
+        name = "Z:" + name if name.startswith("\\") else name
+        for option, refusal in (("Log File", "info string Log file %s not opened: "),
+                                ("Book File", "info string Book file %s not opened: "),
+                                ("Hash File Name", "info string failed to open %s (")):
+            engine.send("setoption name %s value %s" % (option, name))
+            if option == "Hash File Name":
+                engine.send("setoption name Save Hash to File")
+            started = time.monotonic()
+            lines = [l for l in engine.sync() if not l.startswith("info string Book file is")]
+            check(len(lines) == 1 and lines[0].startswith(refusal % name) and time.monotonic() - started < 5,
+                  "%s as %s: %s" % (name, option, lines))
+    engine.send("setoption name Log File value <empty>", "setoption name Book File value <empty>")
+    engine.sync()
+
+
 def session(command, windows, native_found, scratch):
     engine = Engine(command)
     log = os.path.join(scratch, "session.log")
@@ -145,6 +171,9 @@ def session(command, windows, native_found, scratch):
     lines = engine.until(lambda l: l.startswith("bestmove"))
     check("Found entry or entries" in lines, "no book move from the start: %s" % lines[-3:])
     tablebase_answers(engine, windows, native_found)
+    if windows:
+        refused_names(engine, scratch)
+        engine.send("setoption name Log File value " + engine_path(log, windows))
 
     saved, again = os.path.join(scratch, "first.hash"), os.path.join(scratch, "again.hash")
     engine.send("setoption name Hash value 4", "setoption name Book File value <empty>", "position startpos",
@@ -196,6 +225,8 @@ def main():
     args = parser.parse_args()
     # Words that name files here are made absolute: bench runs elsewhere.
     command = [os.path.abspath(w) if os.path.exists(w) else w for w in shlex.split(args.engine)]
+    if args.windows_paths:
+        Engine.ending = "\r\n"
     native = [os.path.abspath(args.native)]
 
     expected, got = signature(native), signature(command)
