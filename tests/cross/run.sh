@@ -41,8 +41,9 @@ fi
 python3 tests/cross/check_engine.py --engine "wine $windows_dir/orvane.exe" --windows-paths --native "$native"
 cmake --build "$windows_dir" --target dist
 zip_file=$(ls "$windows_dir"/orvane_*_windows-x86-64.zip)
+zip_listing=$(unzip -l "$zip_file")
 for member in orvane.exe README.md LICENSE; do
-  unzip -l "$zip_file" | grep -q " $member\$" || { echo "$zip_file lacks $member" >&2; exit 1; }
+  grep -q " $member\$" <<<"$zip_listing" || { echo "$zip_file lacks $member" >&2; exit 1; }
 done
 
 echo "== Linux ARM64 (aarch64, qemu-user)"
