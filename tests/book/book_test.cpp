@@ -283,6 +283,39 @@ TEST_F(Book, EdgeEntriesAndBadFiles) {
   EXPECT_FALSE(bookIsOpen());
 }
 
+// A run longer than the room for one position's moves (a damaged book
+// repeating moves), which the search lands in far from either end: its
+// first MaxBookMoves entries of non-zero weight are offered in file order
+// (the leading entry of weight 0 is passed over, not taken for the run's
+// end), and every entry is still checked, so an illegal last one discards
+// the run.
+TEST_F(Book, LongRunOffersItsFirstEntriesAndIsCheckedWhole) {
+  Chess960Guard standard(0);
+  const Position start = fenPosition(StartFen);
+  const Key key = bookKey(start);
+  const std::vector<Move> legal = legalMoves(start);
+  std::vector<BookEntry> entries{{key - 1, 0, 1, 0}, {key + 1, 0, 1, 0}};
+  for (int i = 0; i < 600; ++i) {
+    const std::string text = moveToText(legal[i % legal.size()]);
+    entries.push_back({key, polyglotMove(text.c_str(), text.c_str() + 2), (uint16_t)i, 0});
+  }
+  BookMove moves[MaxBookMoves];
+  auto collect = [&] {
+    testing::internal::CaptureStdout();
+    const int n = findBookMoves(start, moves);
+    testing::internal::GetCapturedStdout();
+    return n;
+  };
+  useBook(writeBook(entries));
+  ASSERT_EQ(collect(), MaxBookMoves);
+  EXPECT_EQ(moves[0].weight, 1);
+  EXPECT_EQ(moves[MaxBookMoves - 1].weight, MaxBookMoves);
+  EXPECT_EQ(moves[MaxBookMoves - 1].move, legal[MaxBookMoves % legal.size()]);
+  entries.back().move = polyglotMove("e2", "e5");
+  useBook(writeBook(entries));
+  EXPECT_EQ(collect(), 0);
+}
+
 // A file that claims more bytes than it can deliver (a kernel attribute
 // file: 4096 bytes by its size, a few when read) fails in the middle of the
 // search for the key: one message and no book move.
