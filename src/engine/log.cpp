@@ -6,20 +6,25 @@
 
 #include "board/output.h"
 #include "engine/uci.h"
+#include "platform/clock.h"
 #include "platform/files.h"
-#include "search/timeman.h"
 
 namespace {
 std::mutex logMutex;
 FILE* logFile = nullptr;
 constexpr int MaxMessage = 255;
+
+// The stamp is a duration on the monotonic clock, so the lines of one run
+// stay in order whatever the wall clock does.
+void writeStamped(FILE* file, const char* message) {
+  std::fprintf(file, "%10.3f %.*s", now() - startTime, MaxMessage, message);
+  std::fflush(file);
+}
 }  // namespace
 
 void logText(const char* message) {
   std::lock_guard<std::mutex> lock(logMutex);
-  if (!logFile) return;
-  std::fprintf(logFile, "%10.3f %.*s", now() - startTime, MaxMessage, message);
-  std::fflush(logFile);
+  if (logFile) writeStamped(logFile, message);
 }
 
 void logLine(const char* format, ...) {
@@ -57,4 +62,10 @@ void setLogFile(const std::string& name, std::string* variable) {
   std::lock_guard<std::mutex> lock(logMutex);
   if (logFile) std::fclose(logFile);
   logFile = opened;
+  // The stamps count from the engine's start; this line ties them to the
+  // time of day once per opening.
+  if (logFile) {
+    const std::string opening = "log opened at " + localDateTime() + " local time\n";
+    writeStamped(logFile, opening.c_str());
+  }
 }

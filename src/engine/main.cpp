@@ -2,8 +2,6 @@
 // either runs the benchmark ("bench" as the first argument) or starts the
 // input thread and hands queued command lines to the command handler until
 // the quit sequence ends the process.
-#include <sys/time.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +18,7 @@
 #include "engine/options.h"
 #include "engine/uci.h"
 #include "eval/evaluate.h"
+#include "platform/clock.h"
 #include "platform/cpu.h"
 #include "search/flags.h"
 #include "search/threads.h"
@@ -27,12 +26,6 @@
 #include "tt/tt.h"
 
 namespace {
-
-double wallSeconds() {
-  timeval tv;
-  gettimeofday(&tv, nullptr);
-  return (double)tv.tv_sec + (double)(tv.tv_usec / 1000) / 1000.0;
-}
 
 bool queueIsEmpty() { return commandQueueEmpty(); }
 void quitFromSearch() { runQuitSequence(); }
@@ -43,7 +36,7 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IONBF, 0);
   std::fflush(nullptr);
   std::srand((unsigned)std::time(nullptr));
-  startTime = wallSeconds();
+  startTime = now();
 
   // The first pool is built before the options exist, so its caches are
   // sized from the initial "Table Memory" value.

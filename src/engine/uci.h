@@ -30,7 +30,8 @@ GameLine& gameLine();
 // The position a "go" searches: gameLine().positions[gameLine().current].
 Position& currentPosition();
 
-// Seconds since the epoch at process start (stamps of the log).
+// The monotonic clock (now()) at process start: the log stamps its lines
+// with the seconds since.
 extern double startTime;
 
 // Runs one queued command line (see the design note above).

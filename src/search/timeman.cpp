@@ -1,8 +1,6 @@
 // Time allocation, deadlines and the clock poll.
 #include "search/timeman.h"
 
-#include <sys/time.h>
-
 #include <algorithm>
 #include <cmath>
 
@@ -21,13 +19,6 @@ double hardDeadline = 0.0;
 double extendedDeadline = 0.0;
 double softDeadline = 0.0;
 double mateDeadline = 0.0;
-
-double now() {
-  timeval tv;
-  gettimeofday(&tv, nullptr);
-  const int64_t ms = (int64_t)tv.tv_sec * 1000 + tv.tv_usec / 1000;
-  return ms / 1000.0;
-}
 
 // Without a moves-to-go count the engine spends a share of the clock that
 // shrinks as the game goes on (the divisor rises with the move number when

@@ -12,6 +12,8 @@
 
 #include <cstdint>
 
+#include "platform/clock.h"  // now(): the monotonic clock of every deadline
+
 // Seconds standing for "no time limit" (366 days).
 constexpr double NoTimeLimit = 31622400.0;
 constexpr uint64_t NoNodeLimit = ~0ull;
@@ -20,9 +22,6 @@ struct TimeBudget {
   double target;   // seconds the search aims to use
   double maximum;  // seconds it may never exceed
 };
-
-// Wall-clock seconds with millisecond resolution.
-double now();
 
 extern int hardRatio;          // hard deadline as a percentage of the target
 extern double moveTime;        // "go movetime" in seconds; 0 = none

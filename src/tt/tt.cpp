@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +13,7 @@
 #include "board/output.h"
 #include "board/position.h"
 #include "board/settings.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/memory.h"
 
@@ -265,12 +265,12 @@ struct FileProgress {
   const char* what;
   uint64_t total;  // buckets to pass over
   uint64_t done = 0;
-  std::chrono::steady_clock::time_point last = std::chrono::steady_clock::now();
+  double last = now();
   void advance(uint64_t buckets) {
     done += buckets;
-    const auto now = std::chrono::steady_clock::now();
-    if (done >= total || std::chrono::duration<double>(now - last).count() < progressSeconds) return;
-    last = now;
+    const double t = now();
+    if (done >= total || t - last < progressSeconds) return;
+    last = t;
     report("%s %d%%", what, (int)(done * 100 / total));
   }
 };
