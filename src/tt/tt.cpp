@@ -65,16 +65,29 @@ uint64_t roundUpToPowerOfTwo(uint64_t n) {
   return n + 1;
 }
 
+// Buckets the Hash value M >= 1 asks for: 0.51 of the buckets M megabytes
+// hold, rounded up to a power of two, so a power-of-two request keeps its
+// size and others land between 0.51 and 1.02 of it.
+uint64_t sizedBucketCount(int megabytes) {
+  uint64_t wanted = (uint64_t)((double)megabytes * (1 << 20) / 64 * 0.51);
+  return roundUpToPowerOfTwo(wanted < 1 ? 1 : wanted);
+}
+
+// A table size in megabytes as the reports give it: whole megabytes, or
+// the fraction below one.
+std::string megabytesText(uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g", (double)bytes / (1 << 20));
+  return text;
+}
+
 }  // namespace
 
 void ttAllocate(int megabytes) {
   freeBuckets();
   if (megabytes < 1) megabytes = 1;
-  // Round 0.51 of the requested bucket count up to a power of two: a
-  // power-of-two request keeps its size, others land between 0.51 and 1.02.
-  uint64_t wanted = (uint64_t)((double)megabytes * (1 << 20) / 64 * 0.51);
-  if (wanted < 1) wanted = 1;
-  uint64_t count = roundUpToPowerOfTwo(wanted);
+  const uint64_t sized = sizedBucketCount(megabytes);
+  uint64_t count = sized;
   void* memory = nullptr;
   while (count >= 4) {
     memory = allocateZeroed(count * sizeof(TTBucket));
@@ -88,8 +101,16 @@ void ttAllocate(int megabytes) {
   tt.byteSize = count * sizeof(TTBucket);
   resetCounters();
   publishGeometry();
+  // A smaller table than the Hash value gives is said at once, or the user
+  // would believe in memory the engine does not have (and wonder why hash
+  // files of the size asked for do not load).
+  if (count < sized)
+    writeLine("info string Hash %d asks for a table of %s MB, which could not be allocated; using %s MB", megabytes,
+              megabytesText(sized * sizeof(TTBucket)).c_str(), megabytesText(tt.byteSize).c_str());
 }
 
+// The size line gives the Hash value while the table is what that value
+// gives, and the table's own size when it had to be smaller.
 void ttResize(int megabytes) {
   settings::hashMb = megabytes;
   if (megabytes == tt.allocatedMegabytes && tt.buckets) {
@@ -97,7 +118,10 @@ void ttResize(int megabytes) {
     return;
   }
   ttAllocate(megabytes);
-  writeLine("info string Hash table size is now %d meg", megabytes);
+  if (tt.bucketCount < sizedBucketCount(megabytes))
+    writeLine("info string Hash table size is now %s meg", megabytesText(tt.byteSize).c_str());
+  else
+    writeLine("info string Hash table size is now %d meg", megabytes);
   tt.allocatedMegabytes = megabytes;
 }
 

@@ -94,10 +94,12 @@ struct TTData {
 };
 
 // Sizes and allocates the table for megabytes M >= 1 (0.51..1.02 of M, a
-// power of two of buckets), halving on allocation failure; fatal when even
-// 4 buckets cannot be had.  Leaves the table zeroed.
+// power of two of buckets), halving on allocation failure and then saying
+// in one "info string" line which size it has; fatal when even 4 buckets
+// cannot be had.  Leaves the table zeroed.
 void ttAllocate(int megabytes);
-// The "Hash" option's change action.
+// The "Hash" option's change action; its "Hash table size is now" line
+// gives the table's real size when the allocation fell back.
 void ttResize(int megabytes);
 // "Clear Hash": empties the table and says so.
 void ttClear();

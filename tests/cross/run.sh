@@ -30,8 +30,10 @@ export WINEPREFIX="$PWD/$windows_dir/wineprefix"
 # them too).  Both run on real hardware in the native pass.
 qemu_excluded='^(LargeMemory\.LargeBlocksArePrefaultedWithoutChangingThem|LargeMemory\.PopulateIsRetriedAfterPassingFailures|ThreadLimitSession\..*)$'
 # Also left to the native pass: the wall-clock steps, which preload the
-# host's libfaketime into the engine (an ARM64 engine cannot load it).
-qemu_excluded="${qemu_excluded%)\$}|ClockStepSession\..*)\$"
+# host's libfaketime into the engine (an ARM64 engine cannot load it), and
+# the Hash refused by an address-space limit, which qemu's own mappings
+# would share.
+qemu_excluded="${qemu_excluded%)\$}|ClockStepSession\..*|HashLimitSession\..*)\$"
 
 echo "== Windows x86-64 (MinGW-w64, Wine)"
 rm -rf "$windows_dir"
