@@ -206,9 +206,11 @@ void takeAnswer(const SearchThread& main, int depth, std::string& best, std::str
 
 // The book's move for the root when the book is on and open, chosen among
 // the book moves that are root moves (so "searchmoves" and the tablebase
-// filter restrict it too); else 0.
+// filter restrict it too); else 0.  Analysis never asks: a GUI that sends
+// "go infinite", or any "go" with "UCI_AnalyseMode" on, wants the search's
+// lines and score, and a book move would answer it with neither.
 Move askBook(const Position& root, const SearchThread& main) {
-  if (!settings::ownBook || !bookIsOpen()) return 0;
+  if (!settings::ownBook || !bookIsOpen() || infiniteSearch || settings::analyseMode) return 0;
   Move allowed[MaxRootMoves];
   int count = 0;
   for (; main.rootMoves[count].move; count++) allowed[count] = main.rootMoves[count].move;

@@ -92,6 +92,58 @@ TEST(BookSession, BookMoveIsAnsweredAtOnceWithoutPonderMove) {
   EXPECT_TRUE(whiteReplies.count(lines.back().substr(9))) << lines.back();
 }
 
+// Analysis is never answered from the book: "go infinite", and any "go"
+// while "UCI_AnalyseMode" is on, search a book position as any other,
+// with iterations past the first and their principal variations; the
+// infinite one answers after "stop".  With analysis mode off again, a
+// fixed-depth search takes the book move.
+TEST(BookSession, AnalysisSearchesBookPositions) {
+  ASSERT_EQ(access(SliceBook.c_str(), R_OK), 0) << SliceBook << " is missing";
+  Engine e({"setoption name Book File value " + SliceBook, "position startpos moves e2e4"});
+  // The lines of a search up to its first report of iteration `depth` with
+  // a principal variation.
+  auto untilDepth = [&](int depth) {
+    std::vector<std::string> lines;
+    const std::string wanted = "info depth " + std::to_string(depth) + " ";
+    while (auto line = e.process.readLine(30000)) {
+      lines.push_back(*line);
+      if (line->rfind(wanted, 0) == 0 && line->find(" pv ") != std::string::npos) return lines;
+      if (line->rfind("bestmove", 0) == 0) break;
+    }
+    ADD_FAILURE() << "no principal variation at depth " << depth;
+    return lines;
+  };
+  auto booked = [](const std::vector<std::string>& lines) {
+    return contains(lines, "Checking book") || contains(lines, "Found entry or entries");
+  };
+
+  e.process.send("go infinite");
+  std::vector<std::string> lines = untilDepth(6);
+  EXPECT_FALSE(booked(lines));
+  // Nothing ends it but "stop".
+  while (auto line = e.process.readLine(300)) ASSERT_NE(line->rfind("bestmove", 0), 0u) << *line;
+  e.process.send("stop");
+  std::string last;
+  const auto best = readBestMove(e.process, 10000, &last);
+  ASSERT_TRUE(best);
+  EXPECT_NE(best->find(" ponder "), std::string::npos) << *best;
+  EXPECT_EQ(last.rfind("info time ", 0), 0u) << last;
+
+  e.run({"setoption name UCI_AnalyseMode value true"});
+  for (const std::string go : {"go infinite", "go depth 5", "go ponder wtime 60000 btime 60000"}) {
+    e.process.send(go);
+    lines = untilDepth(go == "go depth 5" ? 5 : 4);
+    EXPECT_FALSE(booked(lines)) << go;
+    if (go != "go depth 5") e.process.send("stop");
+    ASSERT_TRUE(readBestMove(e.process, 30000)) << go;
+  }
+
+  e.run({"setoption name UCI_AnalyseMode value false"});
+  lines = e.search("go depth 5");
+  EXPECT_TRUE(contains(lines, "Found entry or entries"));
+  EXPECT_FALSE(contains(lines, "info depth 2"));
+}
+
 // "go searchmoves" narrows the book's choice: with "Best Book Line" the
 // heaviest allowed move is played at once (not the book's favourite, which
 // is not allowed); a root without allowed book moves is searched.
