@@ -10,7 +10,7 @@
 #include "board/output.h"
 #include "board/position.h"
 #include "engine/log.h"
-#include "platform/input.h"
+#include "platform/stdin_reader.h"
 #include "search/flags.h"
 
 namespace {

@@ -3,7 +3,7 @@
 
 #include <cerrno>
 
-#include "platform/input.h"
+#include "platform/stdin_reader.h"
 
 long readStandardInput(char* buffer, size_t size, int timeoutMs) {
   pollfd fd{0, POLLIN, 0};

@@ -1,5 +1,5 @@
 // Reading the engine's standard input, one implementation per system
-// (input_posix.cpp, input_windows.cpp).  Only the input thread calls it.
+// (stdin_reader_posix.cpp, stdin_reader_windows.cpp).  Only the input thread calls it.
 #pragma once
 
 #include <cstddef>

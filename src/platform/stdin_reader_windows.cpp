@@ -5,7 +5,7 @@
 // comes.
 #include <windows.h>
 
-#include "platform/input.h"
+#include "platform/stdin_reader.h"
 
 namespace {
 
