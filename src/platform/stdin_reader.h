@@ -1,10 +1,17 @@
 // Reading the engine's standard input, one implementation per system
-// (stdin_reader_posix.cpp, stdin_reader_windows.cpp).  Only the input thread calls it.
+// (stdin_reader_posix.cpp, stdin_reader_windows.cpp).  Only the input thread
+// reads; the quit sequence interrupts.
 #pragma once
 
 #include <cstddef>
 
-// Reads what standard input has, waiting at most about timeoutMs for it:
-// the number of bytes read, 0 when nothing came in time, and -1 at the end
-// of input or on an error that ends reading.
-long readStandardInput(char* buffer, size_t size, int timeoutMs);
+// Blocks until standard input has bytes: their count, or -1 at the end of
+// input or on an error that ends reading (0 may be returned spuriously; the
+// caller reads again).
+long readStandardInput(char* buffer, size_t size);
+
+// Makes a read blocked in readStandardInput return (-1) soon, so the quit
+// sequence can join the input thread; harmless when no read is blocked.
+// It holds for good: from then on every read, one already under way
+// included, returns -1, whatever arrives.
+void interruptStandardInput();
