@@ -36,11 +36,6 @@ std::atomic<HANDLE> readerThread{nullptr};
 // itself as reading and entering ReadFile; each try yields the processor.
 constexpr int CancelTries = 100;
 
-HANDLE standardInput() {
-  static const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
-  return input;
-}
-
 bool isConsole(HANDLE input) {
   DWORD mode = 0;
   return GetFileType(input) == FILE_TYPE_CHAR && GetConsoleMode(input, &mode);
@@ -74,7 +69,7 @@ void pressEnter(HANDLE console) {
 }  // namespace
 
 long readStandardInput(char* buffer, size_t size) {
-  const HANDLE input = standardInput();
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   if (input == nullptr || input == INVALID_HANDLE_VALUE) return -1;
   if (size > 65536) size = 65536;
   rememberReaderThread();
@@ -106,6 +101,6 @@ void interruptStandardInput() {
     if (GetLastError() != ERROR_NOT_FOUND) break;
     SwitchToThread();
   }
-  const HANDLE input = standardInput();
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
   if (reading.load() && isConsole(input)) pressEnter(input);
 }
