@@ -161,19 +161,21 @@ void startInputThread() {
 }
 
 // Interrupts the input thread's read and joins the thread, which then ends
-// at once.  Where the system cannot end a read under way (a Unix pipe given
-// to the Windows build by Wine) the thread is left to the end of the
-// process: after the interrupt its read can only return -1, and the thread
-// then leaves without touching the queue, so the process may end around it.
-// A thread that is not in its read is always waited for (it may be queueing
-// lines).
+// at once.  Where the system may fail to end a read under way (a Unix pipe
+// given to the Windows build by Wine), the thread still in its read after a
+// grace period is left to the end of the process: after the interrupt its
+// read can only return -1, and the thread then leaves without touching the
+// queue, so the process may end around it.  A thread that is not in its
+// read is always waited for (it may be queueing lines).
 void joinInputThread() {
   if (!inputThread.joinable()) return;
   interruptStandardInput();
-  while (inputThreadEnded.wait_for(InputThreadGrace) != std::future_status::ready) {
-    if (readerInRead.load()) {
-      inputThread.detach();
-      return;
+  if constexpr (InterruptMayLeaveReadBlocked) {
+    while (inputThreadEnded.wait_for(InputThreadGrace) != std::future_status::ready) {
+      if (readerInRead.load()) {
+        inputThread.detach();
+        return;
+      }
     }
   }
   inputThread.join();

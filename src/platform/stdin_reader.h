@@ -15,3 +15,13 @@ long readStandardInput(char* buffer, size_t size);
 // It holds for good: from then on every read, one already under way
 // included, returns -1, whatever arrives.
 void interruptStandardInput();
+
+// Whether a read may stay blocked after the interrupt all the same.  On
+// Windows it may: Wine reads a Unix pipe that it hands over as standard
+// input with a system call that nothing cancels.  The quit sequence then
+// stops waiting for the input thread once it sees it still in its read.
+#ifdef _WIN32
+constexpr bool InterruptMayLeaveReadBlocked = true;
+#else
+constexpr bool InterruptMayLeaveReadBlocked = false;
+#endif
