@@ -1,8 +1,10 @@
 #include "engine/input.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <future>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -10,7 +12,7 @@
 #include "board/output.h"
 #include "board/position.h"
 #include "engine/log.h"
-#include "platform/input.h"
+#include "platform/stdin_reader.h"
 #include "search/flags.h"
 
 namespace {
@@ -24,6 +26,13 @@ std::mutex wakeMutex;
 std::condition_variable wakeCondition;
 
 std::thread inputThread;
+// Becomes ready when the input thread's body has returned.
+std::future<void> inputThreadEnded;
+// The input thread is inside readStandardInput.
+std::atomic<bool> readerInRead{false};
+// How long the quit sequence waits for an interrupted read to return
+// before it stops counting on it.
+constexpr std::chrono::milliseconds InputThreadGrace{100};
 
 // Raises every search thread's stop flag so a running search unwinds.
 void stopAllThreads() {
@@ -98,18 +107,23 @@ bool finishLines(LineSplitter& splitter, bool (*accept)(const std::string&)) {
   return splitter.line.empty() || accept(splitter.line);
 }
 
-// Reads standard input in raw chunks and cuts it into lines.  Waiting with a
-// short timeout lets the thread notice quitRequested when the quit came some
-// other way, so the quit sequence can always join it.
+// Reads standard input in raw chunks and cuts it into lines.  The read
+// blocks until bytes come; a quit that the handler recognised (the input
+// thread only stops at lines beginning with "quit") makes the quit sequence
+// interrupt it.
 void inputThreadMain() {
   LineSplitter splitter;
   char buffer[4096];
   bool reading = true;
   while (reading) {
     if (quitRequested.load(std::memory_order_relaxed)) return;
-    const long n = readStandardInput(buffer, sizeof buffer, 50);
+    readerInRead.store(true);
+    const long n = readStandardInput(buffer, sizeof buffer);
+    readerInRead.store(false);
     if (n == 0) continue;
     if (n < 0) {
+      // Interrupted by the quit sequence: the lines that matter are queued.
+      if (quitRequested.load(std::memory_order_relaxed)) return;
       // End of input: a last line without a line feed still counts.
       finishLines(splitter, acceptLine);
       break;
@@ -134,13 +148,35 @@ void inputThreadMain() {
 // Without its input thread the engine cannot hear a command, so a system
 // that refuses the thread (a process or memory limit) ends it at once.
 void startInputThread() {
+  std::promise<void> ended;
+  inputThreadEnded = ended.get_future();
   try {
-    inputThread = std::thread(inputThreadMain);
+    inputThread = std::thread([ended = std::move(ended)]() mutable {
+      inputThreadMain();
+      ended.set_value();
+    });
   } catch (const std::system_error& e) {
     fatalError("could not start the input thread (%s)", e.what());
   }
 }
 
+// Interrupts the input thread's read and joins the thread, which then ends
+// at once.  Where the system may fail to end a read under way (a Unix pipe
+// given to the Windows build by Wine), the thread still in its read after a
+// grace period is left to the end of the process: after the interrupt its
+// read can only return -1, and the thread then leaves without touching the
+// queue, so the process may end around it.  A thread that is not in its
+// read is always waited for (it may be queueing lines).
 void joinInputThread() {
-  if (inputThread.joinable()) inputThread.join();
+  if (!inputThread.joinable()) return;
+  interruptStandardInput();
+  if constexpr (InterruptMayLeaveReadBlocked) {
+    while (inputThreadEnded.wait_for(InputThreadGrace) != std::future_status::ready) {
+      if (readerInRead.load()) {
+        inputThread.detach();
+        return;
+      }
+    }
+  }
+  inputThread.join();
 }

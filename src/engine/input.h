@@ -37,9 +37,9 @@ bool acceptLine(const std::string& line);
 
 // Starts the input thread (once, after all start-up work).
 void startInputThread();
-// Waits for the input thread to end.  It ends at end of input (raising
-// inputEnded), after a line beginning with "quit" (raising quitRequested),
-// or soon after quitRequested is set.
+// Ends the input thread for the quit sequence (quitRequested is set): it
+// has ended by itself at end of input (raising inputEnded) or after a line
+// beginning with "quit"; otherwise its blocked read is interrupted.
 void joinInputThread();
 // The input thread's body.
 void inputThreadMain();

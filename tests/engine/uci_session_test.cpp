@@ -550,13 +550,20 @@ TEST(UciSession, GoAfterStopIsAnswered) {
   ASSERT_TRUE(second.has_value()) << "the go sent after stop was lost";
 }
 
+// Both quits end a search and the process, the input left open: "quit"
+// ends the input thread's reading, " quit" only the handler recognises
+// (from the search's poll), so the quit sequence must interrupt the input
+// thread's blocked read.
 TEST(UciSession, QuitDuringASearchEndsWithoutAnswer) {
-  Session s;
-  s.engine.send("go infinite");
-  ASSERT_TRUE(readUntilPrefix(s.engine, "info").has_value());
-  s.engine.send("quit");
-  EXPECT_EQ(s.engine.waitExit(10000), 0);
-  while (auto line = s.engine.readLine(100)) EXPECT_EQ(line->rfind("bestmove", 0), std::string::npos) << *line;
+  for (const std::string quit : {"quit", " quit"}) {
+    Session s;
+    s.engine.send("go infinite");
+    ASSERT_TRUE(readUntilPrefix(s.engine, "info").has_value());
+    s.engine.send(quit);
+    EXPECT_EQ(s.engine.waitExit(10000), 0) << '"' << quit << '"';
+    while (auto line = s.engine.readLine(100))
+      EXPECT_EQ(line->rfind("bestmove", 0), std::string::npos) << '"' << quit << "\": " << *line;
+  }
 }
 
 TEST(UciSession, LogFileRecordsInputLines) {
