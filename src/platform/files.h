@@ -15,6 +15,7 @@
 // between threads.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -34,6 +35,14 @@ constexpr char PathListSeparator = ':';
 constexpr char PathSeparator = '\\';
 #else
 constexpr char PathSeparator = '/';
+#endif
+
+// Longest path the system opens: on Windows the 32767 characters of a wide
+// name, which "\\?\" folders reach past the 260 of plain names.
+#ifdef _WIN32
+constexpr size_t MaxPathLength = 32767;
+#else
+constexpr size_t MaxPathLength = PATH_MAX;
 #endif
 
 // name inside the folder dir: joined with PathSeparator, or as they are when

@@ -38,7 +38,7 @@ int dtzCount = 0;
 std::atomic<int> mappedFiles{0};
 
 // Longest directory name accepted, leaving room for "/KQRBNvK.rtbw".
-constexpr size_t MaxDirectoryLength = PATH_MAX - 32;
+constexpr size_t MaxDirectoryLength = MaxPathLength - 32;
 
 enum class MapResult { Mapped, Missing, Failed };
 

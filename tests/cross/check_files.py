@@ -9,7 +9,8 @@ Windows folder names, run under Wine:
    position after 1.e4 are answered from the book with one of their book
    moves.
 2. A SyzygyPath of "\\\\?\\" folders finds as many tables as the same folders
-   written plainly, and a probe through them gives the recorded answer.
+   written plainly, and a probe through them gives the recorded answer; so
+   does a "\\\\?\\" folder whose name is longer than 260 characters.
 3. Hash 2048: after a search the table is saved, loaded back and saved
    again under a second name; both saves and the load report success and
    the two files (2 GiB each) are equal byte for byte.  They are compared
@@ -124,7 +125,7 @@ def large_book(command, scratch):
     print("book past 4 GiB: %s" % ("failed" if failures else "both positions answered from the book"), flush=True)
 
 
-def long_syzygy_path(command):
+def long_syzygy_path(command, scratch):
     folders = [os.path.join(DATA, "syzygy"), SHARED_SYZYGY]
     with open(os.path.join(DATA, "syzygy-probes.txt")) as answers:
         fen, wdl, dtz = [f.strip() for f in answers.readline().split(";")]
@@ -141,7 +142,23 @@ def long_syzygy_path(command):
         engine.finish()
     check(len(found["plain"]) == 1 and "Found 0 " not in found["plain"][0] and found["plain"] == found["\\\\?\\"],
           "SyzygyPath with \\\\?\\ folders: %s, plainly: %s" % (found["\\\\?\\"], found["plain"]))
-    print("\\\\?\\ SyzygyPath: %s, plainly: %s" % (found["\\\\?\\"], found["plain"]), flush=True)
+    # A "\\\\?\\" folder longer than the 260 characters of plain names (a
+    # link to tests/data/syzygy at the end of a long chain of folders) finds
+    # what the folder finds under its own name.
+    chain = os.path.join(scratch, *(["folder-of-a-long-name-%02d" % i for i in range(12)]))
+    os.makedirs(chain)
+    long_folder = os.path.join(chain, "syzygy")
+    os.symlink(folders[0], long_folder)
+    for kind, path in (("short", windows_path(folders[0])), ("long", "\\\\?\\" + windows_path(long_folder))):
+        engine = Engine(command)
+        engine.send("setoption name SyzygyPath value " + path)
+        found[kind] = [l for l in engine.sync() if l.startswith("info string Found")]
+        engine.finish()
+    check(len(long_folder) > 300 and len(found["short"]) == 1 and "Found 0 " not in found["short"][0]
+          and found["long"] == found["short"],
+          "SyzygyPath of a \\\\?\\ folder of %d characters: %s, under a short name: %s"
+          % (len(long_folder), found["long"], found["short"]))
+    print("\\\\?\\ SyzygyPath: %s, plainly: %s; a long \\\\?\\ folder: %s" % (found["\\\\?\\"], found["plain"], found["long"]), flush=True)
 
 
 def same_bytes(first, second, piece=16 << 20):
@@ -192,7 +209,7 @@ def main():
     with tempfile.TemporaryDirectory(dir=args.scratch) as scratch:
         try:
             large_book(command, scratch)
-            long_syzygy_path(command)
+            long_syzygy_path(command, scratch)
             large_hash_file(command, scratch)
         except RuntimeError as error:
             check(False, str(error))
