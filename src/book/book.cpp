@@ -39,7 +39,7 @@ uint64_t readBigEndian(const unsigned char* bytes, int count) {
 bool readEntry(int64_t i, BookEntry& e, const char* stage) {
   unsigned char bytes[EntryBytes];
   errno = 0;
-  if (std::fseek(bookHandle, (long)(i * EntryBytes), SEEK_SET) != 0) {
+  if (!seekTo(bookHandle, i * EntryBytes)) {
     reportReadFailure(stage);
     return false;
   }
@@ -60,7 +60,7 @@ bool readEntry(int64_t i, BookEntry& e, const char* stage) {
 // count); false when the end cannot be found.
 bool entryCount(int64_t& count) {
   errno = 0;
-  long size = std::fseek(bookHandle, 0, SEEK_END) == 0 ? std::ftell(bookHandle) : -1;
+  const int64_t size = fileSize(bookHandle);
   if (size < 0) {
     reportReadFailure("initial fseek");
     return false;

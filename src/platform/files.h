@@ -7,10 +7,15 @@
 // refused with a reason instead of hanging the engine or failing later.
 // Regular files and files not yet there (when the mode creates them) are
 // usable everywhere; on POSIX systems character devices such as /dev/null
-// are too.  Each system has its own implementation (files_posix.cpp,
-// files_windows.cpp); nothing here is shared between threads.
+// are too.  What every system shares (the open modes, the empty-file
+// check, telling a missing file from one that cannot be used, joining
+// names) is in files.cpp, over the calls each system implements in
+// files_posix.cpp or files_windows.cpp (declared in files_system.h).
+// Sizes and offsets are 64-bit on every system.  Nothing here is shared
+// between threads.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -24,12 +29,38 @@ constexpr char PathListSeparator = ';';
 constexpr char PathListSeparator = ':';
 #endif
 
+// Separator of a folder and the names in it: '\\' on Windows, the only one
+// that "\\?\" and UNC folders accept, and '/' elsewhere.
+#ifdef _WIN32
+constexpr char PathSeparator = '\\';
+#else
+constexpr char PathSeparator = '/';
+#endif
+
+// Longest path the system opens: on Windows the 32767 characters of a wide
+// name, which "\\?\" folders reach past the 260 of plain names.
+#ifdef _WIN32
+constexpr size_t MaxPathLength = 32767;
+#else
+constexpr size_t MaxPathLength = PATH_MAX;
+#endif
+
+// name inside the folder dir: joined with PathSeparator, or as they are when
+// dir already ends in a separator (on Windows '/' counts as one too).
+std::string joinPath(const std::string& dir, const std::string& name);
+
 // Opens path as a stdio stream for the fopen modes "rb", "wb" and "a",
 // never waiting.  Everything but a regular file is refused with
 // regularOnly, and otherwise the kinds above.  Null with *problem saying
 // why when the file cannot be used; errno is then ENOENT when the file (or
 // a folder on its way) does not exist.
 FILE* fopenWithoutWaiting(const char* path, const char* mode, bool regularOnly, std::string* problem);
+
+// Size of the open file in bytes, or -1 when it cannot be told.  A stream
+// without a file under it (one in memory) is measured by its end.
+int64_t fileSize(FILE* file);
+// Moves the stream to byte `offset` from the start; false on failure.
+bool seekTo(FILE* file, int64_t offset);
 
 // A whole file mapped read-only into memory.
 struct FileMapping {

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "platform/files.h"
+#include "platform/files_system.h"
 
 namespace {
 
@@ -32,20 +34,6 @@ int refusal(const char* kind, std::string* problem) {
   return -1;
 }
 
-// Opens a tablebase file read-only when it is a regular file.  A missing
-// file (or folder on the way) gives -1 with *problem empty.
-int openTableFile(const std::string& path, size_t* length, std::string* problem) {
-  struct stat st;
-  std::string why;
-  const int fd = openWithoutWaiting(path.c_str(), O_RDONLY, true, &st, &why);
-  if (fd < 0) {
-    if (errno != ENOENT && errno != ENOTDIR) *problem = why;
-    return -1;
-  }
-  *length = (size_t)st.st_size;
-  return fd;
-}
-
 }  // namespace
 
 int openWithoutWaiting(const char* path, int flags, bool regularOnly, struct stat* info, std::string* problem) {
@@ -68,33 +56,49 @@ int openAndCheckKind(const char* path, int flags, bool regularOnly, struct stat*
   return refusal(kind, problem);
 }
 
-FILE* fopenWithoutWaiting(const char* path, const char* mode, bool regularOnly, std::string* problem) {
-  const int flags = mode[0] == 'r'   ? O_RDONLY
-                    : mode[0] == 'w' ? O_WRONLY | O_CREAT | O_TRUNC
-                                     : O_WRONLY | O_CREAT | O_APPEND;
+// Sizes and offsets of files beyond 4 GiB (books, hash files) need a
+// 64-bit off_t; a 32-bit system must build with _FILE_OFFSET_BITS=64.
+static_assert(sizeof(off_t) == 8, "file offsets must be 64-bit");
+
+bool openSystemFile(const char* path, OpenMode mode, bool regularOnly, SystemFile* file, std::string* problem) {
+  const int flags = mode == OpenMode::Read    ? O_RDONLY
+                    : mode == OpenMode::Write ? O_WRONLY | O_CREAT | O_TRUNC
+                                              : O_WRONLY | O_CREAT | O_APPEND;
   struct stat info;
   const int fd = openWithoutWaiting(path, flags, regularOnly, &info, problem);
-  if (fd < 0) return nullptr;
-  FILE* file = fdopen(fd, mode);
-  if (!file) {
-    systemFailure(problem);
-    close(fd);
-  }
-  return file;
+  if (fd < 0) return false;
+  file->handle = fd;
+  file->size = (int64_t)info.st_size;
+  return true;
 }
 
-MapStatus mapReadOnly(const std::string& path, FileMapping* mapping, std::string* problem) {
-  size_t length = 0;
-  const int fd = openTableFile(path, &length, problem);
-  if (fd < 0) return problem->empty() ? MapStatus::Missing : MapStatus::Unopenable;
-  void* base = MAP_FAILED;
-  if (length == 0) *problem = "empty file";
-  else if ((base = mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, 0)) == MAP_FAILED) *problem = std::strerror(errno);
-  close(fd);
-  if (base == MAP_FAILED) return MapStatus::Unmappable;
+FILE* streamFromSystemFile(SystemFile& file, const char* mode, std::string* problem) {
+  FILE* stream = fdopen((int)file.handle, mode);
+  if (!stream) {
+    systemFailure(problem);
+    closeSystemFile(file);
+  }
+  return stream;
+}
+
+bool mapSystemFile(const SystemFile& file, FileMapping* mapping, std::string* problem) {
+  if ((uint64_t)file.size > SIZE_MAX) {
+    *problem = "too large to map";
+    return false;
+  }
+  void* base = mmap(nullptr, (size_t)file.size, PROT_READ, MAP_SHARED, (int)file.handle, 0);
+  if (base == MAP_FAILED) {
+    systemFailure(problem);
+    return false;
+  }
   mapping->data = static_cast<const uint8_t*>(base);
-  mapping->size = length;
-  return MapStatus::Mapped;
+  mapping->size = (size_t)file.size;
+  return true;
+}
+
+void closeSystemFile(SystemFile& file) {
+  if (file.handle >= 0) close((int)file.handle);
+  file.handle = -1;
 }
 
 void unmapReadOnly(FileMapping& mapping) {
@@ -103,13 +107,19 @@ void unmapReadOnly(FileMapping& mapping) {
   mapping = FileMapping{};
 }
 
-bool regularFileReadable(const std::string& path, std::string* problem) {
-  size_t length = 0;
-  const int fd = openTableFile(path, &length, problem);
-  if (fd < 0) return false;
-  close(fd);
-  return true;
+// A regular file's size is its length on disk.  Anything else (a stream in
+// memory, a device) is measured by seeking to its end and back.
+int64_t fileSize(FILE* file) {
+  struct stat info;
+  const int fd = fileno(file);
+  if (fd >= 0 && fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) return (int64_t)info.st_size;
+  const off_t here = ftello(file);
+  if (here < 0 || fseeko(file, 0, SEEK_END) != 0) return -1;
+  const off_t end = ftello(file);
+  return fseeko(file, here, SEEK_SET) == 0 ? (int64_t)end : -1;
 }
+
+bool seekTo(FILE* file, int64_t offset) { return offset >= 0 && fseeko(file, (off_t)offset, SEEK_SET) == 0; }
 
 FolderStatus checkFolder(const std::string& dir, std::string* problem) {
   struct stat st;

@@ -38,7 +38,7 @@ int dtzCount = 0;
 std::atomic<int> mappedFiles{0};
 
 // Longest directory name accepted, leaving room for "/KQRBNvK.rtbw".
-constexpr size_t MaxDirectoryLength = PATH_MAX - 32;
+constexpr size_t MaxDirectoryLength = MaxPathLength - 32;
 
 enum class MapResult { Mapped, Missing, Failed };
 
@@ -48,7 +48,7 @@ enum class MapResult { Mapped, Missing, Failed };
 MapResult mapFile(const char* name, const char* suffix, TbEntry& e, std::string* path) {
   std::string unopened;  // a file that exists but could not be opened, and why
   for (const std::string& dir : tbPaths) {
-    *path = dir + "/" + name + suffix;
+    *path = joinPath(dir, std::string(name) + suffix);
     std::string problem;
     FileMapping mapping;
     const MapStatus status = mapReadOnly(*path, &mapping, &problem);
@@ -100,7 +100,7 @@ bool loadTable(TbEntry& e, bool wdl) {
 bool fileExists(const std::string& name, const char* suffix) {
   std::string unopened;
   for (const std::string& dir : tbPaths) {
-    const std::string path = dir + "/" + name + suffix;
+    const std::string path = joinPath(dir, name + suffix);
     std::string problem;
     if (regularFileReadable(path, &problem)) return true;
     if (unopened.empty() && !problem.empty()) unopened = path + ": " + problem;

@@ -396,7 +396,7 @@ void loadHash() {
   report("Loading Hash from %s", name);
   // The progress counts both passes: checking is the first half.
   FileProgress progress{"Loading Hash", 2 * tt.bucketCount};
-  long size = std::fseek(file, 0, SEEK_END) == 0 ? std::ftell(file) : -1;
+  const int64_t size = fileSize(file);
   if (size < 0 || (uint64_t)size != tt.byteSize) {
     report("File size does not match Hash size");
   } else if (const FileCheck check = passOverFile(file, false, progress); !check.complete) {
