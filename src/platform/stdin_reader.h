@@ -1,5 +1,5 @@
 // Reading the engine's standard input, one implementation per system
-// (stdin_reader_posix.cpp, stdin_reader_windows.cpp).  Only the input thread
+// (stdin_reader_posix.cpp, stdin_reader_windows.cpp, stdin_reader_wasm.cpp).  Only the input thread
 // reads; the quit sequence interrupts.
 #pragma once
 
