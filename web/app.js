@@ -373,9 +373,7 @@ function renderArrow(job, first) {
 }
 
 function renderMoves() {
-  const start = new Chess(state.rootFen);
-  const text = pvToSan(state.rootFen, state.game.history({ verbose: true }).map((move) => move.lan));
-  $('moves').textContent = text || (start.turn() === 'w' ? 'No moves yet.' : 'No moves yet (Black to move).');
+  $('moves').textContent = pvToSan(state.rootFen, state.game.history({ verbose: true }).map((move) => move.lan));
 }
 
 function renderButtons() {

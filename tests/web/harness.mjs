@@ -36,19 +36,21 @@ function waitForOutput(child, stream, pattern, ms, what) {
   });
 }
 
-// Ends a child we started, by its id, and waits for it.
-async function endChild(child) {
+// Ends a child we started, by its id, and waits for it: a grace period of
+// `graceMs` for it to leave by itself, then SIGTERM, then SIGKILL.
+async function endChild(child, graceMs = 0) {
   if (child.exitCode !== null || child.signalCode !== null) return;
   const exited = new Promise((resolve) => child.once('exit', resolve));
-  child.kill('SIGTERM');
-  const timer = setTimeout(() => child.kill('SIGKILL'), 5000);
+  const term = setTimeout(() => child.kill('SIGTERM'), graceMs);
+  const kill = setTimeout(() => child.kill('SIGKILL'), graceMs + 5000);
   await exited;
-  clearTimeout(timer);
+  clearTimeout(term);
+  clearTimeout(kill);
 }
 
 // Runs web/serve.mjs on a free port; {url, close}.
-export async function startServer({ isolation }) {
-  const args = [path.join(repoDir, 'web', 'serve.mjs'), '--port', '0', '--engine-dir', engineDir];
+export async function startServer({ isolation, engine = engineDir }) {
+  const args = [path.join(repoDir, 'web', 'serve.mjs'), '--port', '0', '--engine-dir', engine];
   if (!isolation) args.push('--no-isolation');
   const child = spawn(process.execPath, args, { stdio: ['ignore', 'pipe', 'pipe'] });
   child.stderr.on('data', (chunk) => process.stderr.write(`[serve] ${chunk}`));
@@ -78,9 +80,12 @@ export async function startChromium() {
   return {
     browser,
     close: async () => {
+      // Asks the browser to quit as a user would, then makes sure it has.
+      const session = await browser.newBrowserCDPSession().catch(() => null);
+      if (session) await session.send('Browser.close').catch(() => {});
       await browser.close().catch(() => {});
-      await endChild(child);
-      fs.rmSync(profile, { recursive: true, force: true });
+      await endChild(child, 10000);
+      fs.rmSync(profile, { recursive: true, force: true, maxRetries: 10, retryDelay: 200 });
     },
   };
 }

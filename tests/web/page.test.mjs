@@ -1,0 +1,188 @@
+// The analysis page in headless Chromium, served with and without the
+// cross-origin isolation headers (threaded and single-threaded engine):
+// a FEN from the address is analysed to depth 10 with a legal first line, a
+// score, its arrow and the evaluation bar; a move made on the board in play
+// mode is answered with a legal move shown on the board; window.Orvane
+// answers "uci" and a search; no console error, page error or failed
+// request; a screenshot of each kept beside the WebAssembly build.
+//
+// Run by tests/web/run.sh (after the WebAssembly build, from .ci/run).
+
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { Chess } from 'chess.js';
+import { engineDir, startServer, startChromium, openPage } from './harness.mjs';
+
+// A middle-game position with Black to move, so the page must turn the
+// engine's score to White's side and number the line from "18...".
+const FEN = 'r2q1rk1/pp2bppp/2n1pn2/3p4/3P1B2/2PB1N2/PP1N1PPP/R2QK2R b KQ - 3 18';
+
+let chromium;
+
+before(async () => {
+  const entry = path.join(engineDir, 'orvane.mjs');
+  assert.ok(fs.existsSync(entry), `${entry} is missing: build the WebAssembly engines first`);
+  chromium = await startChromium();
+});
+
+after(async () => {
+  if (chromium) await chromium.close();
+});
+
+const text = (page, testid) => page.locator(`[data-testid="${testid}"]`).first().textContent();
+
+// Plays a line written with move numbers ("18... Nh5 19. Bg3") from `fen`
+// with chess.js; fails on the first move that is not legal there or on a
+// move number that does not fit the position.
+function checkLine(fen, line) {
+  const chess = new Chess(fen);
+  const tokens = line.trim().split(/\s+/);
+  assert.ok(tokens.length >= 2, `line too short: "${line}"`);
+  const moves = [];
+  for (const token of tokens) {
+    const number = token.match(/^(\d+)(\.|\.\.\.)$/);
+    if (number) {
+      assert.equal(Number(number[1]), chess.moveNumber(), `move number ${token} in "${line}"`);
+      assert.equal(number[2] === '.' ? 'w' : 'b', chess.turn(), `side of ${token} in "${line}"`);
+      continue;
+    }
+    let move;
+    try {
+      move = chess.move(token, { strict: true });
+    } catch {
+      assert.fail(`"${token}" is not a legal move in ${chess.fen()} (line "${line}")`);
+    }
+    moves.push(move);
+  }
+  assert.ok(moves.length >= 1, `no moves in "${line}"`);
+  return moves;
+}
+
+// Centre of a square of the board in page coordinates.
+async function squareCentre(page, square) {
+  const box = await page.evaluate((name) => {
+    const rect = document.querySelector(`#board rect[data-square="${name}"]`);
+    if (!rect) return null;
+    const { x, y, width, height } = rect.getBoundingClientRect();
+    return { x, y, width, height };
+  }, square);
+  assert.ok(box && box.width > 10, `square ${square} not drawn`);
+  return { x: box.x + box.width / 2, y: box.y + box.height / 2 };
+}
+
+async function drag(page, from, to) {
+  const a = await squareCentre(page, from);
+  const b = await squareCentre(page, to);
+  await page.mouse.move(a.x, a.y);
+  await page.mouse.down();
+  await page.mouse.move(b.x, b.y, { steps: 8 });
+  await page.mouse.up();
+}
+
+async function click(page, from, to) {
+  const a = await squareCentre(page, from);
+  const b = await squareCentre(page, to);
+  await page.mouse.click(a.x, a.y);
+  await page.mouse.click(b.x, b.y);
+}
+
+async function pieceOn(page, square) {
+  return page.locator(`#board g[data-square="${square}"]`).getAttribute('data-piece', { timeout: 2000 }).catch(() => null);
+}
+
+for (const isolation of [true, false]) {
+  const mode = isolation ? 'isolated' : 'not isolated';
+
+  test(`page ${mode}: analysis, play, window.Orvane, no console error`, { timeout: 120000 }, async () => {
+    const server = await startServer({ isolation });
+    const problems = [];
+    const page = await openPage(chromium.browser, problems);
+    try {
+      await page.goto(`${server.url}?fen=${encodeURIComponent(FEN)}&analyse=1`);
+      assert.equal(await page.evaluate(() => window.crossOriginIsolated), isolation, 'crossOriginIsolated');
+      await page.waitForFunction(() => document.body.dataset.engineReady === 'true', null, { timeout: 30000 });
+      const readyMs = await page.evaluate(() => window.orvaneReadyMs);
+      console.log(`# ${mode}: readyok ${readyMs} ms after page load; ${await text(page, 'engine-status')}`);
+
+      // The analysis the address asked for reaches depth 10.
+      await page.waitForFunction(() => Number(document.querySelector('[data-testid="depth"]').textContent) >= 10,
+        null, { timeout: 60000 });
+      await page.waitForTimeout(300);
+      const [depth, score, pv] = await Promise.all([text(page, 'depth'), text(page, 'score'), text(page, 'pv')]);
+      console.log(`# ${mode}: depth ${depth}, score ${score}, ${pv}`);
+      assert.match(score, /^([+-]\d+\.\d\d|0\.00|#-?\d+)$/, 'score');
+      assert.match(pv, /^18\.\.\. /, 'the line starts at Black\'s 18th move');
+      const moves = checkLine(FEN, pv);
+      const arrow = await page.locator('#board [data-arrow]').getAttribute('data-arrow');
+      assert.equal(arrow, moves[0].from + moves[0].to, 'arrow of the best move');
+      const fill = await page.locator('#eval-fill').evaluate((element) => parseFloat(element.style.height));
+      assert.ok(fill > 0 && fill < 100, `evaluation bar ${fill}%`);
+      await page.screenshot({ path: path.join(engineDir, isolation ? 'web-screenshot.png' : 'web-screenshot-single.png') });
+
+      // Stopped, the analysis leaves the numbers alone.
+      await page.click('[data-testid="analyse"]');
+      await page.waitForFunction(() => document.querySelector('[data-testid="analyse"]').textContent === 'Analyse');
+
+      // Play: an illegal move is refused, a legal one (dragged when isolated,
+      // clicked otherwise) is answered by the engine on the board.
+      await page.fill('[data-testid="movetime"]', '0.3');
+      await page.selectOption('[data-testid="play-colour"]', 'w');
+      await page.click('[data-testid="play"]');
+      await page.waitForFunction(() => document.querySelector('[data-testid="moves"]').textContent === '');
+      await drag(page, 'e2', 'e5');
+      await page.waitForTimeout(300);
+      assert.equal(await text(page, 'moves'), '', 'an illegal move was played');
+      assert.equal(await pieceOn(page, 'e2'), 'wp');
+      if (isolation) await drag(page, 'e2', 'e4');
+      else await click(page, 'e2', 'e4');
+      await page.waitForFunction(() => document.querySelector('[data-testid="moves"]').textContent.split(' ').length >= 3,
+        null, { timeout: 20000 });
+      const game = await text(page, 'moves');
+      const played = checkLine(new Chess().fen(), game);
+      assert.equal(played.length, 2, `moves "${game}"`);
+      assert.equal(played[0].san, 'e4');
+      await page.waitForTimeout(400);
+      assert.equal(await pieceOn(page, played[1].to), `b${played[1].piece}`, `the board shows ${played[1].san}`);
+      assert.equal(await pieceOn(page, 'e4'), 'wp');
+
+      // The factory the page exposes, used directly.
+      const session = await page.evaluate(async () => {
+        const engine = await window.Orvane({ threads: 2 });
+        const lines = [];
+        const waitFor = (wanted, ms) => new Promise((resolve, reject) => {
+          const timer = setTimeout(() => reject(new Error(`no ${wanted} within ${ms} ms: ${lines.join(' | ')}`)), ms);
+          engine.onLine = (line) => {
+            lines.push(line);
+            if (line.startsWith(wanted)) {
+              clearTimeout(timer);
+              resolve(line);
+            }
+          };
+        });
+        let answer = waitFor('uciok', 20000);
+        engine.send('uci');
+        await answer;
+        answer = waitFor('bestmove', 30000);
+        engine.send('position startpos moves e2e4');
+        engine.send('go depth 8');
+        const bestmove = await answer;
+        engine.terminate();
+        return { lines, bestmove };
+      });
+      assert.ok(session.lines.some((line) => line.startsWith('id name Orvane')), 'id name');
+      assert.ok(session.lines.some((line) => /^info .*depth 8 .*pv /.test(line)), 'a depth 8 line');
+      const reply = session.bestmove.split(/\s+/)[1];
+      const chess = new Chess();
+      chess.move('e4');
+      assert.doesNotThrow(() => chess.move({ from: reply.slice(0, 2), to: reply.slice(2, 4), promotion: reply[4] }),
+        `bestmove ${reply} after 1. e4`);
+
+      assert.deepEqual(problems, [], 'console errors, page errors or failed requests');
+    } finally {
+      await page.close();
+      await server.close();
+    }
+  });
+}
