@@ -3,7 +3,8 @@
 // a FEN from the address is analysed to depth 10 with a legal first line, a
 // score, its arrow and the evaluation bar; a move made on the board in play
 // mode is answered with a legal move shown on the board; window.Orvane
-// answers "uci" and a search; no console error, page error or failed
+// answers "uci" and a search; a book file picked by the user is played from;
+// no console error, page error or failed
 // request; a screenshot of each kept beside the WebAssembly build.
 //
 // Run by tests/web/run.sh (after the WebAssembly build, from .ci/run).
@@ -13,11 +14,14 @@ import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
 import { Chess } from 'chess.js';
-import { engineDir, startServer, startChromium, openPage } from './harness.mjs';
+import { engineDir, repoDir, startServer, startChromium, openPage } from './harness.mjs';
 
 // A middle-game position with Black to move, so the page must turn the
 // engine's score to White's side and number the line from "18...".
 const FEN = 'r2q1rk1/pp2bppp/2n1pn2/3p4/3P1B2/2PB1N2/PP1N1PPP/R2QK2R b KQ - 3 18';
+
+// The first moves of tests/data/book-slice.bin (tests/data/book-expected.txt).
+const BOOK_FIRST_MOVES = ['e2e4', 'd2d4', 'g1f3', 'c2c4', 'g2g3', 'b2b3', 'f2f4', 'b1c3', 'b2b4', 'e2e3', 'd2d3', 'g2g4', 'a2a3'];
 
 let chromium;
 
@@ -178,6 +182,19 @@ for (const isolation of [true, false]) {
       chess.move('e4');
       assert.doesNotThrow(() => chess.move({ from: reply.slice(0, 2), to: reply.slice(2, 4), promotion: reply[4] }),
         `bestmove ${reply} after 1. e4`);
+
+      // A book picked by the user answers the engine's first move at once,
+      // where a search would take the 20 seconds a move it is given.
+      await page.click('[data-testid="stop-play"]');
+      await page.setInputFiles('[data-testid="book-file"]', path.join(repoDir, 'tests', 'data', 'book-slice.bin'));
+      await page.waitForFunction(() => document.querySelector('[data-testid="book-status"]').textContent.startsWith('Book:'));
+      await page.fill('[data-testid="movetime"]', '20');
+      await page.selectOption('[data-testid="play-colour"]', 'b');
+      await page.click('[data-testid="play"]');
+      await page.waitForFunction(() => document.querySelector('[data-testid="moves"]').textContent !== '', null, { timeout: 8000 });
+      const opening = checkLine(new Chess().fen(), await text(page, 'moves'));
+      assert.ok(BOOK_FIRST_MOVES.includes(opening[0].lan), `${opening[0].lan} is not in the book`);
+      await page.click('[data-testid="stop-play"]');
 
       assert.deepEqual(problems, [], 'console errors, page errors or failed requests');
     } finally {
