@@ -96,6 +96,12 @@ async function pieceOn(page, square) {
   return page.locator(`#board g[data-square="${square}"]`).getAttribute('data-piece', { timeout: 2000 }).catch(() => null);
 }
 
+// Waits until the board shows `piece` ("wb") on `square`.
+async function waitPiece(page, square, piece) {
+  await page.waitForSelector(`#board g[data-square="${square}"][data-piece="${piece}"]`, { timeout: 3000 })
+    .catch(async () => assert.fail(`the board shows ${await pieceOn(page, square)} on ${square}, not ${piece}`));
+}
+
 for (const isolation of [true, false]) {
   const mode = isolation ? 'isolated' : 'not isolated';
 
@@ -147,9 +153,8 @@ for (const isolation of [true, false]) {
       const played = checkLine(new Chess().fen(), game);
       assert.equal(played.length, 2, `moves "${game}"`);
       assert.equal(played[0].san, 'e4');
-      await page.waitForTimeout(400);
-      assert.equal(await pieceOn(page, played[1].to), `b${played[1].piece}`, `the board shows ${played[1].san}`);
-      assert.equal(await pieceOn(page, 'e4'), 'wp');
+      await waitPiece(page, played[1].to, `b${played[1].piece}`);
+      await waitPiece(page, 'e4', 'wp');
 
       // The factory the page exposes, used directly.
       const session = await page.evaluate(async () => {
@@ -195,6 +200,20 @@ for (const isolation of [true, false]) {
       const opening = checkLine(new Chess().fen(), await text(page, 'moves'));
       assert.ok(BOOK_FIRST_MOVES.includes(opening[0].lan), `${opening[0].lan} is not in the book`);
       await page.click('[data-testid="stop-play"]');
+
+      // A pasted game and a FEN set the position; a bad FEN leaves it and says why.
+      await page.fill('[data-testid="moves-input"]', '1. e4 e5 2. Nf3 Nc6 3. Bb5 a6');
+      await page.click('[data-testid="set-moves"]');
+      assert.equal(await page.inputValue('[data-testid="fen-input"]'),
+        'r1bqkbnr/1ppp1ppp/p1n5/1B2p3/4P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 0 4');
+      await waitPiece(page, 'b5', 'wb');
+      await page.fill('[data-testid="fen-input"]', '8/8/8/8 w - - 0 1');
+      await page.click('[data-testid="set-fen"]');
+      assert.match(await text(page, 'status'), /^FEN not set: /);
+      await waitPiece(page, 'a6', 'bp');
+      await page.fill('[data-testid="fen-input"]', '7k/8/8/8/8/8/8/K6R w - - 0 1');
+      await page.click('[data-testid="set-fen"]');
+      await waitPiece(page, 'h1', 'wr');
 
       assert.deepEqual(problems, [], 'console errors, page errors or failed requests');
     } finally {

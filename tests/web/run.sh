@@ -16,5 +16,6 @@ fail() { echo "tests/web/run.sh: $*" >&2; exit 1; }
 [ -d tests/web/node_modules/playwright-core ] || fail "run npm ci in tests/web/"
 
 ORVANE_WASM_DIR="$(cd "$wasm_dir" && pwd)" \
-  node --test --test-concurrency=1 --test-timeout=200000 tests/web/serve.test.mjs tests/web/page.test.mjs
+  node --test --test-concurrency=1 --test-timeout=200000 \
+  tests/web/serve.test.mjs tests/web/uci.test.mjs tests/web/page.test.mjs
 echo "Screenshots: $wasm_dir/web-screenshot.png (isolated), $wasm_dir/web-screenshot-single.png (not isolated)"
