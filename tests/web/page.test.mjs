@@ -127,7 +127,7 @@ for (const isolation of [true, false]) {
       assert.ok(score.startsWith('#') || Number(score) <= -4, `score ${score} for a queen down`);
       assert.match(pv, /^18\.\.\. /, 'the line starts at Black\'s 18th move');
       const moves = checkLine(FEN, pv);
-      const arrow = await page.locator('#board [data-arrow]').getAttribute('data-arrow');
+      const arrow = await page.locator('#board [data-arrow]').getAttribute('data-arrow', { timeout: 5000 });
       assert.equal(arrow, moves[0].from + moves[0].to, 'arrow of the best move');
       const fill = await page.locator('#eval-fill').evaluate((element) => parseFloat(element.style.height));
       assert.ok(fill >= 0 && fill < 15, `evaluation bar ${fill}% white for a queen down`);
