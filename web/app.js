@@ -347,6 +347,7 @@ function renderLines(lines) {
     list.appendChild(item);
   }
   while (items.length > wanted) list.lastElementChild.remove();
+  list.classList.toggle('empty', lines.length === 0);
   for (let i = 0; i < items.length; i++) {
     const line = lines[i];
     items[i].querySelector('.line-score').textContent = line ? formatScore(line.score) : '';
