@@ -9,6 +9,7 @@
 
 #include "board/output.h"
 #include "board/position.h"
+#include "engine/hostinput.h"
 #include "engine/log.h"
 #include "platform/input.h"
 #include "search/flags.h"
@@ -53,12 +54,23 @@ void raiseWake() {
 }
 
 void waitForWake() {
+#ifdef ORVANE_INPUT_FROM_HOST
+  // Without an input thread the wait reads the input itself (hostinput.h).
+  while (wakeFlag == 0) takeHostInput(true);
+#else
   std::unique_lock<std::mutex> lock(wakeMutex);
   wakeCondition.wait(lock, [] { return wakeFlag != 0; });
+#endif
   wakeFlag = 0;
 }
 
-bool commandQueueEmpty() { return queuedLines.load(std::memory_order_relaxed) == 0; }
+bool commandQueueEmpty() {
+#ifdef ORVANE_INPUT_FROM_HOST
+  // Without an input thread, lines come in only when looked for (hostinput.h).
+  takeHostInput(false);
+#endif
+  return queuedLines.load(std::memory_order_relaxed) == 0;
+}
 
 std::optional<std::string> popCommand() {
   std::lock_guard<std::mutex> lock(queueMutex);
@@ -134,6 +146,10 @@ void inputThreadMain() {
 // Without its input thread the engine cannot hear a command, so a system
 // that refuses the thread (a process or memory limit) ends it at once.
 void startInputThread() {
+#ifdef ORVANE_INPUT_FROM_HOST
+  startHostInput();  // the input is read without a thread (hostinput.h)
+  return;
+#endif
   try {
     inputThread = std::thread(inputThreadMain);
   } catch (const std::system_error& e) {

@@ -76,7 +76,10 @@ int main(int argc, char** argv) {
     int status = runBenchmark(argc, argv);
     quitRequested.store(1, std::memory_order_relaxed);
     stopPool();
-    return status;
+    // exit, not return: in the single-threaded WebAssembly engine main has
+    // handed control to the host and back, and its return value no longer
+    // reaches the runtime.
+    std::exit(status);
   }
 
   startInputThread();

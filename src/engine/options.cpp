@@ -8,6 +8,7 @@
 #include "board/settings.h"
 #include "book/book.h"
 #include "engine/log.h"
+#include "platform/cpu.h"
 #include "tb/probe.h"
 #include "tt/tt.h"
 
@@ -146,7 +147,7 @@ void registerEngineOptions() {
   registerCheck("Best Book Line", &bestBookLine, false);
   registerCheck("Minimal Reporting", &minimalReporting, false);
   registerSpin("Table Memory", &tableMemory, 64, 1, 256);
-  registerSpin("Threads", &threads, 1, 1, 64);
+  registerSpin("Threads", &threads, 1, 1, searchThreadLimit(64));
   registerSpin("Overhead ms", &overheadMs, 30, 0, 50000);
   registerSpin("Drawscore", &drawScore, -7, -200, 200);
   registerSpin("Time Usage", &timeUsage, 0, -9, 9);

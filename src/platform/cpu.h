@@ -29,3 +29,8 @@ inline void prefetchLine(const void* p) {
   __builtin_prefetch(p);
 #endif
 }
+
+// The most search threads the "Threads" option offers: `most`, or fewer
+// where the host says how many processors it has (WebAssembly: the
+// browser's or Node's count, and 1 in the engine built without threads).
+int searchThreadLimit(int most);

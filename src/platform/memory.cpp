@@ -1,6 +1,7 @@
 #include "platform/memory.h"
 
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -162,8 +163,10 @@ void cancelPrefault(void* block) {
 
 }  // namespace
 
-void* allocateZeroed(size_t bytes) {
+void* allocateZeroed(uint64_t bytes) {
   if (bytes == 0) bytes = 1;
+  // Rounded up to whole huge pages the size must still fit a size_t.
+  if (bytes > SIZE_MAX - HugePage) return nullptr;
   const size_t size = mappedSize(bytes);
   if (size < HugePage) return mapSmallBlock(size);
   bool populate = false;

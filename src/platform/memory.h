@@ -15,10 +15,12 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 // A zero-filled block of at least `bytes` bytes, 64-byte aligned; null when
-// the system refuses.
-void* allocateZeroed(size_t bytes);
+// the system refuses, or when the size does not fit the address space (a
+// 32-bit one: WebAssembly).
+void* allocateZeroed(uint64_t bytes);
 // Returns a block from allocateZeroed; `bytes` is the size asked for then.
 // Null is ignored.
 void freeZeroed(void* block, size_t bytes);

@@ -1,6 +1,7 @@
 #include "tt/tt.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstdarg>
@@ -21,11 +22,17 @@ TranspositionTable tt;
 
 namespace {
 
-// Relaxed atomic access to one word of a slot.
+// Relaxed atomic access to one word of a slot (through the compiler's
+// builtins where the C++ library has no std::atomic_ref: Emscripten's).
+#ifdef __cpp_lib_atomic_ref
 inline uint64_t loadWord(const uint64_t& w) {
   return std::atomic_ref<const uint64_t>(w).load(std::memory_order_relaxed);
 }
 inline void storeWord(uint64_t& w, uint64_t v) { std::atomic_ref<uint64_t>(w).store(v, std::memory_order_relaxed); }
+#else
+inline uint64_t loadWord(const uint64_t& w) { return __atomic_load_n(&w, __ATOMIC_RELAXED); }
+inline void storeWord(uint64_t& w, uint64_t v) { __atomic_store_n(&w, v, __ATOMIC_RELAXED); }
+#endif
 
 // Tells the board where the buckets are, for make-move's prefetch.
 void publishGeometry() {
