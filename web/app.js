@@ -53,11 +53,18 @@ async function startEngine() {
   const threads = isolated ? Math.max(1, Math.min(navigator.hardwareConcurrency || 1, 8)) : 1;
   const api = await factory({ threads });
   engine.api = api;
+  // What the engine writes to its standard error goes to the log only.
+  api.onError = (line) => logLine(`! ${line}`);
+  api.onExit = (status) => {
+    engine.ready = false;
+    $('engine-status').textContent = `the engine stopped (status ${status}); reload the page`;
+    scheduleRender();
+  };
   let name = 'Orvane';
   await new Promise((resolve) => {
     api.onLine = (line) => {
       logLine(`< ${line}`);
-      if (line.startsWith('id name ')) name = line.slice(8);
+      if (line.startsWith('id name ')) name = line.slice(8).trim();
       if (line === 'uciok') send('isready');
       if (line === 'readyok') resolve();
     };
@@ -67,7 +74,9 @@ async function startEngine() {
   const readyMs = Math.round(performance.now());
   window.orvaneReadyMs = readyMs;
   engine.ready = true;
-  const mode = isolated ? `${threads} thread${threads > 1 ? 's' : ''}, cross-origin isolated` : '1 thread, not isolated';
+  const threaded = api.flavour ? api.flavour === 'threads' : isolated;
+  const mode = threaded ? `threaded engine, ${threads} thread${threads > 1 ? 's' : ''}, cross-origin isolated`
+    : `single-threaded engine${isolated ? '' : ', page not isolated'}`;
   $('engine-status').textContent = `${name} · ${mode} · ready ${readyMs} ms after page load`;
   document.body.dataset.engineReady = 'true';
 }
@@ -355,11 +364,21 @@ function renderLines(lines) {
   }
 }
 
+// The bar's short label: pawns to one decimal, or the mate.
+function barLabel(score) {
+  if (score.type === 'mate') return formatScore(score);
+  const pawns = Math.abs(score.value) / 100;
+  return `${score.value < 0 ? '-' : '+'}${pawns.toFixed(1)}`;
+}
+
 function renderEvalBar(first) {
   const share = first ? whiteShare(first.score) : 0.5;
   $('eval-fill').style.height = `${(share * 100).toFixed(1)}%`;
-  $('eval-text').textContent = first ? formatScore(first.score) : '';
-  $('eval-bar').classList.toggle('flipped', board.getOrientation() === COLOR.black);
+  $('eval-text').textContent = first ? barLabel(first.score) : '';
+  const flipped = board.getOrientation() === COLOR.black;
+  $('eval-bar').classList.toggle('flipped', flipped);
+  // The number stands at the end of the side ahead, on its colour.
+  $('eval-bar').classList.toggle('black-ahead', share < 0.5);
 }
 
 // The best move of the first line, as an arrow, while analysing.
