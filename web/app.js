@@ -292,6 +292,7 @@ function userMove(move) {
 function positionChanged(animate) {
   board.setPosition(state.game.fen(), animate);
   $('fen').value = state.game.fen();
+  renderMoves();
   engine.lines = [];
   showGameEnd();
   refreshSearch();

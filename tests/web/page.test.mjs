@@ -120,20 +120,27 @@ for (const isolation of [true, false]) {
       // The analysis the address asked for reaches depth 10.
       await page.waitForFunction(() => Number(document.querySelector('[data-testid="depth"]').textContent) >= 10,
         null, { timeout: 60000 });
-      await page.waitForTimeout(300);
-      const [depth, score, pv] = await Promise.all([text(page, 'depth'), text(page, 'score'), text(page, 'pv')]);
+      // One snapshot: the page draws the numbers, the lines, the arrow and
+      // the bar together, while the analysis goes on.
+      const { depth, score, pv, arrow, fill } = await page.evaluate(() => {
+        const read = (testid) => document.querySelector(`[data-testid="${testid}"]`).textContent;
+        const arrowElement = document.querySelector('#board [data-arrow]');
+        return {
+          depth: read('depth'), score: read('score'), pv: read('pv'),
+          arrow: arrowElement ? arrowElement.getAttribute('data-arrow') : null,
+          fill: parseFloat(document.getElementById('eval-fill').style.height),
+        };
+      });
       console.log(`${mode}: depth ${depth}, score ${score}, ${pv}`);
       assert.match(score, /^(-\d+\.\d\d|#-\d+)$/, 'score from White\'s side');
       assert.ok(score.startsWith('#') || Number(score) <= -4, `score ${score} for a queen down`);
       assert.match(pv, /^18\.\.\. /, 'the line starts at Black\'s 18th move');
       const moves = checkLine(FEN, pv);
-      const arrow = await page.locator('#board [data-arrow]').getAttribute('data-arrow', { timeout: 5000 });
       assert.equal(arrow, moves[0].from + moves[0].to, 'arrow of the best move');
-      const fill = await page.locator('#eval-fill').evaluate((element) => parseFloat(element.style.height));
       assert.ok(fill >= 0 && fill < 15, `evaluation bar ${fill}% white for a queen down`);
       await page.screenshot({ path: path.join(engineDir, isolation ? 'web-screenshot.png' : 'web-screenshot-single.png') });
 
-      // Stopped, the analysis leaves the numbers alone.
+      // Stop the analysis.
       await page.click('[data-testid="analyse"]');
       await page.waitForFunction(() => document.querySelector('[data-testid="analyse"]').textContent === 'Analyse');
 
@@ -195,6 +202,8 @@ for (const isolation of [true, false]) {
       await page.click('[data-testid="stop-play"]');
       await page.setInputFiles('[data-testid="book-file"]', path.join(repoDir, 'tests', 'data', 'book-slice.bin'));
       await page.waitForFunction(() => document.querySelector('[data-testid="book-status"]').textContent.startsWith('Book:'));
+      await page.click('text=Start position');
+      await page.waitForFunction(() => document.querySelector('[data-testid="moves"]').textContent === '');
       await page.fill('[data-testid="movetime"]', '20');
       await page.selectOption('[data-testid="play-colour"]', 'b');
       await page.click('[data-testid="play"]');
