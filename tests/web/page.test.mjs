@@ -1,0 +1,235 @@
+// The analysis page in headless Chromium, served with and without the
+// cross-origin isolation headers (threaded and single-threaded engine):
+// a FEN from the address is analysed to depth 10 with a legal first line, a
+// score, its arrow and the evaluation bar; a move made on the board in play
+// mode is answered with a legal move shown on the board; window.Orvane
+// answers "uci" and a search; a book file picked by the user is played from;
+// no console error, page error or failed
+// request; a screenshot of each kept beside the WebAssembly build.
+//
+// Run by tests/web/run.sh (after the WebAssembly build, from .ci/run).
+
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { Chess } from 'chess.js';
+import { engineDir, repoDir, startServer, startChromium, openPage } from './harness.mjs';
+
+// A middle game where White has lost the queen, Black to move: the page must
+// turn the engine's score (good for the side to move) into White's view, a
+// clear minus, and number the line from "18...".
+const FEN = 'r2q1rk1/pp2bppp/2n1pn2/3p4/3P1B2/2PB1N2/PP1N1PPP/R3K2R b KQ - 3 18';
+
+// The first moves of tests/data/book-slice.bin (tests/data/book-expected.txt).
+const BOOK_FIRST_MOVES = ['e2e4', 'd2d4', 'g1f3', 'c2c4', 'g2g3', 'b2b3', 'f2f4', 'b1c3', 'b2b4', 'e2e3', 'd2d3', 'g2g4', 'a2a3'];
+
+let chromium;
+
+before(async () => {
+  const entry = path.join(engineDir, 'orvane.mjs');
+  assert.ok(fs.existsSync(entry), `${entry} is missing: build the WebAssembly engines first`);
+  chromium = await startChromium();
+});
+
+after(async () => {
+  if (chromium) await chromium.close();
+});
+
+const text = (page, testid) => page.locator(`[data-testid="${testid}"]`).first().textContent();
+
+// Plays a line written with move numbers ("18... Nh5 19. Bg3") from `fen`
+// with chess.js; fails on the first move that is not legal there or on a
+// move number that does not fit the position.
+function checkLine(fen, line) {
+  const chess = new Chess(fen);
+  const tokens = line.trim().split(/\s+/);
+  assert.ok(tokens.length >= 2, `line too short: "${line}"`);
+  const moves = [];
+  for (const token of tokens) {
+    const number = token.match(/^(\d+)(\.|\.\.\.)$/);
+    if (number) {
+      assert.equal(Number(number[1]), chess.moveNumber(), `move number ${token} in "${line}"`);
+      assert.equal(number[2] === '.' ? 'w' : 'b', chess.turn(), `side of ${token} in "${line}"`);
+      continue;
+    }
+    let move;
+    try {
+      move = chess.move(token, { strict: true });
+    } catch {
+      assert.fail(`"${token}" is not a legal move in ${chess.fen()} (line "${line}")`);
+    }
+    moves.push(move);
+  }
+  assert.ok(moves.length >= 1, `no moves in "${line}"`);
+  return moves;
+}
+
+// Centre of a square of the board in page coordinates.
+async function squareCentre(page, square) {
+  const box = await page.evaluate((name) => {
+    const rect = document.querySelector(`#board rect[data-square="${name}"]`);
+    if (!rect) return null;
+    const { x, y, width, height } = rect.getBoundingClientRect();
+    return { x, y, width, height };
+  }, square);
+  assert.ok(box && box.width > 10, `square ${square} not drawn`);
+  return { x: box.x + box.width / 2, y: box.y + box.height / 2 };
+}
+
+async function drag(page, from, to) {
+  const a = await squareCentre(page, from);
+  const b = await squareCentre(page, to);
+  await page.mouse.move(a.x, a.y);
+  await page.mouse.down();
+  await page.mouse.move(b.x, b.y, { steps: 8 });
+  await page.mouse.up();
+}
+
+async function click(page, from, to) {
+  const a = await squareCentre(page, from);
+  const b = await squareCentre(page, to);
+  await page.mouse.click(a.x, a.y);
+  await page.mouse.click(b.x, b.y);
+}
+
+async function pieceOn(page, square) {
+  return page.locator(`#board g[data-square="${square}"]`).getAttribute('data-piece', { timeout: 2000 }).catch(() => null);
+}
+
+// Waits until the board shows `piece` ("wb") on `square`.
+async function waitPiece(page, square, piece) {
+  await page.waitForSelector(`#board g[data-square="${square}"][data-piece="${piece}"]`, { timeout: 3000 })
+    .catch(async () => assert.fail(`the board shows ${await pieceOn(page, square)} on ${square}, not ${piece}`));
+}
+
+for (const isolation of [true, false]) {
+  const mode = isolation ? 'isolated' : 'not isolated';
+
+  test(`page ${mode}: analysis, play, window.Orvane, no console error`, { timeout: 120000 }, async () => {
+    const server = await startServer({ isolation });
+    const problems = [];
+    const page = await openPage(chromium.browser, problems);
+    try {
+      await page.goto(`${server.url}?fen=${encodeURIComponent(FEN)}&analyse=1`);
+      assert.equal(await page.evaluate(() => window.crossOriginIsolated), isolation, 'crossOriginIsolated');
+      await page.waitForFunction(() => document.body.dataset.engineReady === 'true', null, { timeout: 30000 });
+      const readyMs = await page.evaluate(() => window.orvaneReadyMs);
+      console.log(`${mode}: readyok ${readyMs} ms after page load; ${await text(page, 'engine-status')}`);
+
+      // The analysis the address asked for reaches depth 10.
+      await page.waitForFunction(() => Number(document.querySelector('[data-testid="depth"]').textContent) >= 10,
+        null, { timeout: 60000 });
+      // One snapshot: the page draws the numbers, the lines, the arrow and
+      // the bar together, while the analysis goes on.
+      const { depth, score, pv, arrow, fill } = await page.evaluate(() => {
+        const read = (testid) => document.querySelector(`[data-testid="${testid}"]`).textContent;
+        const arrowElement = document.querySelector('#board [data-arrow]');
+        return {
+          depth: read('depth'), score: read('score'), pv: read('pv'),
+          arrow: arrowElement ? arrowElement.getAttribute('data-arrow') : null,
+          fill: parseFloat(document.getElementById('eval-fill').style.height),
+        };
+      });
+      console.log(`${mode}: depth ${depth}, score ${score}, ${pv}`);
+      assert.match(score, /^(-\d+\.\d\d|#-\d+)$/, 'score from White\'s side');
+      assert.ok(score.startsWith('#') || Number(score) <= -4, `score ${score} for a queen down`);
+      assert.match(pv, /^18\.\.\. /, 'the line starts at Black\'s 18th move');
+      const moves = checkLine(FEN, pv);
+      assert.equal(arrow, moves[0].from + moves[0].to, 'arrow of the best move');
+      assert.ok(fill >= 0 && fill < 15, `evaluation bar ${fill}% white for a queen down`);
+      await page.screenshot({ path: path.join(engineDir, isolation ? 'web-screenshot.png' : 'web-screenshot-single.png') });
+
+      // Stop the analysis.
+      await page.click('[data-testid="analyse"]');
+      await page.waitForFunction(() => document.querySelector('[data-testid="analyse"]').textContent === 'Analyse');
+
+      // Play: an illegal move is refused, a legal one (dragged when isolated,
+      // clicked otherwise) is answered by the engine on the board.
+      await page.fill('[data-testid="movetime"]', '0.3');
+      await page.selectOption('[data-testid="play-colour"]', 'w');
+      await page.click('[data-testid="play"]');
+      await page.waitForFunction(() => document.querySelector('[data-testid="moves"]').textContent === '');
+      await drag(page, 'e2', 'e5');
+      await page.waitForTimeout(300);
+      assert.equal(await text(page, 'moves'), '', 'an illegal move was played');
+      assert.equal(await pieceOn(page, 'e2'), 'wp');
+      if (isolation) await drag(page, 'e2', 'e4');
+      else await click(page, 'e2', 'e4');
+      await page.waitForFunction(() => document.querySelector('[data-testid="moves"]').textContent.split(' ').length >= 3,
+        null, { timeout: 20000 });
+      const game = await text(page, 'moves');
+      const played = checkLine(new Chess().fen(), game);
+      assert.equal(played.length, 2, `moves "${game}"`);
+      assert.equal(played[0].san, 'e4');
+      await waitPiece(page, played[1].to, `b${played[1].piece}`);
+      await waitPiece(page, 'e4', 'wp');
+
+      // The factory the page exposes, used directly.
+      const session = await page.evaluate(async () => {
+        const engine = await window.Orvane({ threads: 2 });
+        const lines = [];
+        const waitFor = (wanted, ms) => new Promise((resolve, reject) => {
+          const timer = setTimeout(() => reject(new Error(`no ${wanted} within ${ms} ms: ${lines.join(' | ')}`)), ms);
+          engine.onLine = (line) => {
+            lines.push(line);
+            if (line.startsWith(wanted)) {
+              clearTimeout(timer);
+              resolve(line);
+            }
+          };
+        });
+        let answer = waitFor('uciok', 20000);
+        engine.send('uci');
+        await answer;
+        answer = waitFor('bestmove', 30000);
+        engine.send('position startpos moves e2e4');
+        engine.send('go depth 8');
+        const bestmove = await answer;
+        engine.terminate();
+        return { lines, bestmove };
+      });
+      assert.ok(session.lines.some((line) => line.startsWith('id name Orvane')), 'id name');
+      assert.ok(session.lines.some((line) => /^info .*depth 8 .*pv /.test(line)), 'a depth 8 line');
+      const reply = session.bestmove.split(/\s+/)[1];
+      const chess = new Chess();
+      chess.move('e4');
+      assert.doesNotThrow(() => chess.move({ from: reply.slice(0, 2), to: reply.slice(2, 4), promotion: reply[4] }),
+        `bestmove ${reply} after 1. e4`);
+
+      // A book picked by the user answers the engine's first move at once,
+      // where a search would take the 20 seconds a move it is given.
+      await page.click('[data-testid="stop-play"]');
+      await page.setInputFiles('[data-testid="book-file"]', path.join(repoDir, 'tests', 'data', 'book-slice.bin'));
+      await page.waitForFunction(() => document.querySelector('[data-testid="book-status"]').textContent.startsWith('Book:'));
+      await page.click('text=Start position');
+      await page.waitForFunction(() => document.querySelector('[data-testid="moves"]').textContent === '');
+      await page.fill('[data-testid="movetime"]', '20');
+      await page.selectOption('[data-testid="play-colour"]', 'b');
+      await page.click('[data-testid="play"]');
+      await page.waitForFunction(() => document.querySelector('[data-testid="moves"]').textContent !== '', null, { timeout: 8000 });
+      const opening = checkLine(new Chess().fen(), await text(page, 'moves'));
+      assert.ok(BOOK_FIRST_MOVES.includes(opening[0].lan), `${opening[0].lan} is not in the book`);
+      await page.click('[data-testid="stop-play"]');
+
+      // A pasted game and a FEN set the position; a bad FEN leaves it and says why.
+      await page.fill('[data-testid="moves-input"]', '1. e4 e5 2. Nf3 Nc6 3. Bb5 a6');
+      await page.click('[data-testid="set-moves"]');
+      assert.equal(await page.inputValue('[data-testid="fen-input"]'),
+        'r1bqkbnr/1ppp1ppp/p1n5/1B2p3/4P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 0 4');
+      await waitPiece(page, 'b5', 'wb');
+      await page.fill('[data-testid="fen-input"]', '8/8/8/8 w - - 0 1');
+      await page.click('[data-testid="set-fen"]');
+      assert.match(await text(page, 'status'), /^FEN not set: /);
+      await waitPiece(page, 'a6', 'bp');
+      await page.fill('[data-testid="fen-input"]', '7k/8/8/8/8/8/8/K6R w - - 0 1');
+      await page.click('[data-testid="set-fen"]');
+      await waitPiece(page, 'h1', 'wr');
+
+      assert.deepEqual(problems, [], 'console errors, page errors or failed requests');
+    } finally {
+      await page.close();
+      await server.close();
+    }
+  });
+}

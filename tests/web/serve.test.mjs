@@ -1,0 +1,73 @@
+// web/serve.mjs: the isolation headers are sent unless --no-isolation says
+// not to; the page, its two libraries and the engine's files are served with
+// the types a browser needs (application/wasm for streaming compilation);
+// nothing outside those three places can be reached, however the path is
+// written.
+
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import http from 'node:http';
+import os from 'node:os';
+import path from 'node:path';
+import { repoDir, startServer } from './harness.mjs';
+
+// One GET with the path sent exactly as written (fetch would tidy "..").
+function get(url, rawPath) {
+  return new Promise((resolve, reject) => {
+    const { hostname, port } = new URL(url);
+    const request = http.request({ hostname, port, path: rawPath, method: 'GET' }, (response) => {
+      const chunks = [];
+      response.on('data', (chunk) => chunks.push(chunk));
+      response.on('end', () => resolve({ status: response.statusCode, headers: response.headers, body: Buffer.concat(chunks) }));
+    });
+    request.on('error', reject);
+    request.end();
+  });
+}
+
+test('serve.mjs: isolation headers, content types, nothing outside its folders', async () => {
+  const engine = fs.mkdtempSync(path.join(os.tmpdir(), 'orvane-engine-'));
+  const wasm = Buffer.from([0, 0x61, 0x73, 0x6d, 1, 0, 0, 0]);
+  fs.writeFileSync(path.join(engine, 'orvane.wasm'), wasm);
+  fs.writeFileSync(path.join(engine, 'orvane.mjs'), 'export default null;\n');
+  try {
+    for (const isolation of [true, false]) {
+      const server = await startServer({ isolation, engine });
+      try {
+        const page = await get(server.url, '/');
+        assert.equal(page.status, 200);
+        assert.match(page.headers['content-type'], /^text\/html/);
+        assert.match(page.body.toString(), /data-testid="pv"/);
+        assert.equal(page.headers['cross-origin-opener-policy'], isolation ? 'same-origin' : undefined, 'COOP');
+        assert.equal(page.headers['cross-origin-embedder-policy'], isolation ? 'require-corp' : undefined, 'COEP');
+
+        const module = await get(server.url, '/engine/orvane.mjs');
+        assert.equal(module.status, 200);
+        assert.match(module.headers['content-type'], /^text\/javascript/);
+        const binary = await get(server.url, '/engine/orvane.wasm');
+        assert.equal(binary.headers['content-type'], 'application/wasm');
+        assert.deepEqual(binary.body, wasm);
+        assert.equal(binary.headers['cross-origin-embedder-policy'], isolation ? 'require-corp' : undefined);
+        for (const file of ['/app.js', '/uci.js', '/style.css', '/vendor/chess.js/dist/esm/chess.js',
+          '/vendor/cm-chessboard/src/Chessboard.js', '/vendor/cm-chessboard/assets/pieces/standard.svg']) {
+          assert.equal((await get(server.url, file)).status, 200, file);
+        }
+
+        const secret = fs.readFileSync(path.join(repoDir, 'CMakeLists.txt'));
+        for (const probe of ['/serve.mjs', '/package.json', '/node_modules/chess.js/package.json',
+          '/vendor/playwright-core/package.json', '/vendor/chess.js/../../../CMakeLists.txt',
+          '/vendor/chess.js/%2e%2e/%2e%2e/%2e%2e/CMakeLists.txt', '/engine/..%2f..%2fCMakeLists.txt',
+          '/engine/%2e%2e/CMakeLists.txt', '/..%5c..%5cCMakeLists.txt', '/engine/%00', '/%E0%A4%A']) {
+          const answer = await get(server.url, probe);
+          assert.equal(answer.status, 404, probe);
+          assert.ok(!answer.body.equals(secret), probe);
+        }
+      } finally {
+        await server.close();
+      }
+    }
+  } finally {
+    fs.rmSync(engine, { recursive: true, force: true });
+  }
+});

@@ -1,0 +1,45 @@
+// The page's reading of engine lines and pasted moves (web/uci.js), in Node.
+
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { parseInfo, whiteScore, formatScore, whiteShare, pvToSan, playMoveList } from '../../web/uci.js';
+
+test('info lines: fields, bounds, mate scores turned to White\'s side, lines without a result', () => {
+  const info = parseInfo('info multipv 2 depth 14 seldepth 20 time 16 nodes 8509 score cp -37 upperbound nps 500530 tbhits 0 pv b1c3 f8c5 c3d5');
+  assert.deepEqual(info, {
+    multipv: 2, depth: 14, seldepth: 20, time: 16, nodes: 8509, score: { type: 'cp', value: -37 },
+    bound: 'upperbound', nps: 500530, pv: ['b1c3', 'f8c5', 'c3d5'],
+  });
+  assert.equal(parseInfo('info depth 5 time 13 nodes 7514 nps 577999 hashfull 0').score, undefined);
+  assert.equal(parseInfo('info string Book file is /books/user.bin'), null);
+  assert.equal(parseInfo('bestmove e2e4'), null);
+
+  const mated = parseInfo('info depth 9 score mate -3 pv h7h8').score;
+  assert.equal(formatScore(whiteScore(mated, 'b')), '#3');
+  assert.equal(formatScore(whiteScore(mated, 'w')), '#-3');
+  assert.equal(formatScore(whiteScore({ type: 'cp', value: 125 }, 'b')), '-1.25');
+  assert.equal(formatScore({ type: 'cp', value: 7 }), '+0.07');
+  assert.equal(formatScore({ type: 'cp', value: 0 }), '0.00');
+  assert.equal(whiteShare({ type: 'mate', value: 3 }), 1);
+  assert.equal(whiteShare({ type: 'mate', value: -1 }), 0);
+  assert.equal(whiteShare({ type: 'cp', value: 0 }), 0.5);
+  assert.ok(whiteShare({ type: 'cp', value: 100 }) > 0.6 && whiteShare({ type: 'cp', value: -100 }) < 0.4);
+});
+
+test('lines in SAN: move numbers from the position, castling, promotion, a stale move ends the line', () => {
+  const fen = 'r3k2r/8/8/8/8/8/1p6/R3K2R b KQkq - 0 30';
+  assert.equal(pvToSan(fen, ['e8c8', 'e1g1', 'b2a1q', 'f1a1']), '30... O-O-O 31. O-O bxa1=Q 32. Rxa1');
+  assert.equal(pvToSan(fen, ['e8g8', 'e8c8', 'a1a2']), '30... O-O');
+});
+
+test('pasted moves: PGN with tags, comments and results, UCI, and a move that cannot be played', () => {
+  const pgn = '[Event "x"]\n[White "a"]\n1. e4 {best by test} e5 2. Nf3!? Nc6 $1 3. Bb5 a6 ; Morphy\n4. Ba4 1-0';
+  const game = playMoveList(pgn, 'rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1');
+  assert.equal(game.fen, 'r1bqkbnr/1ppp1ppp/p1n5/4p3/B3P3/5N2/PPPP1PPP/RNBQK2R b KQkq - 1 4');
+  assert.equal(game.moves.length, 7);
+  const uci = playMoveList('e2e4 c7c5 g1f3', 'rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1');
+  assert.equal(uci.fen, 'rnbqkbnr/pp1ppppp/8/2p5/4P3/5N2/PPPP1PPP/RNBQKB1R b KQkq - 1 2');
+  assert.deepEqual(playMoveList('1. e4 e5 2. Ke3', 'rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1'),
+    { error: 'move 3 "Ke3" cannot be played here' });
+  assert.deepEqual(playMoveList('  ', 'rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1'), { error: 'no moves found' });
+});
