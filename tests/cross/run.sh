@@ -57,11 +57,12 @@ check_dlls() {
     return 1
   fi
 }
-# The last "Nodes searched" line of a bench run in an empty folder.
+# The node count of the last "Nodes searched" line of a bench run in an
+# empty folder (the line's end, LF or CR LF, is check_engine.py's concern).
 bench_signature() {
   local scratch result
   scratch=$(mktemp -d)
-  result=$(cd "$scratch" && "$@" bench 2>&1 | grep '^Nodes searched:' | tail -1) || true
+  result=$(cd "$scratch" && "$@" bench 2>&1 | sed -n 's/^Nodes searched: \([0-9]*\)\r\{0,1\}$/\1/p' | tail -1) || true
   rm -rf "$scratch"
   echo "$result"
 }
@@ -160,5 +161,5 @@ dpkg-deb -x "$amd64_deb" "$unpacked"
 packed=$(bench_signature "$unpacked/usr/games/orvane")
 rm -rf "$unpacked"
 [ "$packed" = "$signature" ] || { echo "packed engine: '$packed', native: '$signature'" >&2; exit 1; }
-echo "packages and cross-builds checked ($packed)"
+echo "packages and cross-builds checked (Nodes searched: $packed)"
 # --- end of pkg
