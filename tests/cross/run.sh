@@ -155,6 +155,21 @@ for deb in "$amd64_deb" "$arm64_deb"; do
     grep -q " $member\$" <<<"$listing" || { echo "$deb lacks $member" >&2; exit 1; }
   done
   check_lintian "$deb"
+  # The Architecture field names the engine's processor, and Depends names
+  # the target system's packages (none of Debian's cross packages).
+  unpacked=$(mktemp -d)
+  dpkg-deb -x "$deb" "$unpacked"
+  machine=$(readelf -h "$unpacked/usr/games/orvane" | sed -n 's/^ *Machine: *//p')
+  rm -rf "$unpacked"
+  case "$(dpkg-deb -f "$deb" Architecture)/$machine" in
+    "amd64/Advanced Micro Devices X86-64" | "arm64/AArch64") ;;
+    *) echo "$deb: Architecture $(dpkg-deb -f "$deb" Architecture) for an engine built for $machine" >&2; exit 1 ;;
+  esac
+  depends=$(dpkg-deb -f "$deb" Depends)
+  if ! grep -qE '(^|, )libc6 \(>= [0-9.]+\)' <<<"$depends" || grep -qE 'cross|:' <<<"$depends"; then
+    echo "$deb: Depends: $depends" >&2
+    exit 1
+  fi
 done
 unpacked=$(mktemp -d)
 dpkg-deb -x "$amd64_deb" "$unpacked"
