@@ -5,7 +5,7 @@
     check_engine.py --engine "wine build-windows/orvane.exe" --windows-paths \
                     --native build-ci/orvane [--perft-budget N]
 
-1. `bench` prints the native build's signature.
+1. `bench` prints the native build's signature (both builds must print one).
 2. Every line of the perft suites (standard and Chess960) through
    `go perft`, at the deepest depth whose count stays within the budget.
 3. One session that plays from a book, finds the tablebases along a
@@ -14,6 +14,11 @@
    lines end in CR LF, its file names have drive letters and backslashes,
    and a folder or a device name (NUL, CON, COM1) as each file option is
    refused at once with a reason.
+Every line the engine writes is read as bytes and must end exactly as the
+system's programs end theirs: CR LF from the Windows build (its standard
+output is in text mode, as a Windows GUI expects), LF elsewhere, with no
+other CR anywhere.  Some sessions end with "quit", others by closing the
+engine's input, and each engine must then exit with status 0.
 4. Hash files cross between the two builds: a file saved by either loads in
    the other and is saved back byte for byte.
 
@@ -46,23 +51,23 @@ def check(condition, what):
 class Engine:
     """An engine process driven line by line, with a deadline on every wait."""
 
-    # Lines end as a Windows GUI ends them for a Windows build.
-    ending = "\n"
-
-    def __init__(self, command, args=()):
-        self.proc = subprocess.Popen(command + list(args), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL, text=True, bufsize=1)
+    def __init__(self, command, windows=False):
+        # Lines end as the system's programs end them, both ways (CR LF for
+        # a Windows build).
+        self.ending = "\r\n" if windows else "\n"
+        self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.DEVNULL)
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
-        for line in self.proc.stdout:
-            self.lines.put(line.rstrip("\r\n"))
+        for raw in self.proc.stdout:
+            self.lines.put(output_line(raw, self.ending, "the engine's output"))
         self.lines.put(None)
 
     def send(self, *lines):
         for line in lines:
-            self.proc.stdin.write(line + self.ending)
+            self.proc.stdin.write((line + self.ending).encode())
         self.proc.stdin.flush()
 
     def until(self, stop, timeout=120):
@@ -83,11 +88,31 @@ class Engine:
         self.send("isready")
         return self.until(lambda l: l == "readyok")[:-1]
 
-    def finish(self, timeout=60):
-        self.send("quit")
+    def finish(self, quit=True, timeout=60):
+        """Ends the engine with "quit", or else by closing its input alone;
+        either way it must exit with status 0."""
+        how = "quit" if quit else "the end of its input"
+        if quit:
+            self.send("quit")
         self.proc.stdin.close()
-        status = self.proc.wait(timeout=timeout)
-        check(status == 0, "the engine ended with status %d" % status)
+        try:
+            status = self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+            check(False, "the engine did not end within %d s after %s" % (timeout, how))
+            return
+        check(status == 0, "the engine ended with status %d after %s" % (status, how))
+
+
+def output_line(raw, ending, source):
+    """One line of output as text, its line end checked: exactly `ending`,
+    and no other CR in it."""
+    ending = ending.encode()
+    body = raw[:-len(ending)] if raw.endswith(ending) else raw
+    check(raw.endswith(ending) and b"\r" not in body,
+          "%s: %r does not end in %r alone" % (source, raw, ending))
+    return body.decode("utf-8", errors="replace")
 
 
 def engine_path(path, windows):
@@ -95,10 +120,13 @@ def engine_path(path, windows):
     return "Z:" + path.replace("/", "\\") if windows else path
 
 
-def signature(command):
-    out = subprocess.run(command + ["bench"], capture_output=True, text=True, timeout=1200, cwd=tempfile.gettempdir())
-    lines = [l for l in (out.stdout + out.stderr).splitlines() if l.startswith("Nodes searched:")]
-    return lines[-1].split()[-1] if lines else "none"
+def signature(command, windows):
+    """The node count of the last "Nodes searched" line of `bench`, or None."""
+    ending = "\r\n" if windows else "\n"
+    out = subprocess.run(command + ["bench"], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=1200,
+                         cwd=tempfile.gettempdir())
+    lines = [output_line(raw, ending, "bench") for raw in out.stdout.splitlines(keepends=True) if raw.startswith(b"Nodes searched:")]
+    return lines[-1].split()[-1] if lines else None
 
 
 def perft_suites(engine, budget):
@@ -161,7 +189,7 @@ def refused_names(engine, scratch):
 
 
 def session(command, windows, native_found, scratch):
-    engine = Engine(command)
+    engine = Engine(command, windows)
     log = os.path.join(scratch, "session.log")
     engine.send("uci")
     engine.until(lambda l: l == "uciok")
@@ -192,12 +220,12 @@ def session(command, windows, native_found, scratch):
 
 
 def reload_and_save(command, windows, source, target):
-    engine = Engine(command)
+    engine = Engine(command, windows)
     engine.send("setoption name Hash value 4", "setoption name Hash File Name value " + engine_path(source, windows),
                 "setoption name Load Hash from File",
                 "setoption name Hash File Name value " + engine_path(target, windows), "setoption name Save Hash to File")
     lines = engine.sync()
-    engine.finish()
+    engine.finish(quit=False)
     return "info string Hash Loaded" in lines and filecmp.cmp(source, target, shallow=False)
 
 
@@ -206,7 +234,7 @@ def crossed_hash_files(command, windows, native, scratch):
     for maker, maker_windows, reader, reader_windows, name in (
             (native, False, command, windows, "native-to-target"), (command, windows, native, False, "target-to-native")):
         source, target = os.path.join(scratch, name + ".hash"), os.path.join(scratch, name + ".back")
-        engine = Engine(maker)
+        engine = Engine(maker, maker_windows)
         engine.send("setoption name Hash value 4", "position startpos moves e2e4", "go depth 9")
         engine.until(lambda l: l.startswith("bestmove"))
         engine.send("setoption name Hash File Name value " + engine_path(source, maker_windows),
@@ -225,17 +253,15 @@ def main():
     args = parser.parse_args()
     # Words that name files here are made absolute: bench runs elsewhere.
     command = [os.path.abspath(w) if os.path.exists(w) else w for w in shlex.split(args.engine)]
-    if args.windows_paths:
-        Engine.ending = "\r\n"
     native = [os.path.abspath(args.native)]
 
-    expected, got = signature(native), signature(command)
+    expected, got = signature(native, False), signature(command, args.windows_paths)
     print("bench: Nodes searched: %s (native %s)" % (got, expected), flush=True)
-    check(got == expected, "bench signature %s, native %s" % (got, expected))
+    check(got is not None and got == expected, "bench signature %s, native %s" % (got, expected))
 
-    engine = Engine(command)
+    engine = Engine(command, args.windows_paths)
     perft_suites(engine, args.perft_budget)
-    engine.finish()
+    engine.finish(quit=False)
 
     reference = Engine(native)
     reference.send("setoption name SyzygyPath value " + ":".join([os.path.join(DATA, "syzygy"), SHARED_SYZYGY]))
