@@ -84,9 +84,9 @@ class Engine:
             if stop(line):
                 return seen
 
-    def sync(self):
+    def sync(self, timeout=120):
         self.send("isready")
-        return self.until(lambda l: l == "readyok")[:-1]
+        return self.until(lambda l: l == "readyok", timeout)[:-1]
 
     def finish(self, quit=True, timeout=60):
         """Ends the engine with "quit", or else by closing its input alone;

@@ -21,70 +21,23 @@ a scratch folder without room for the hash files.
 """
 import argparse
 import os
-import queue
 import shlex
 import shutil
-import subprocess
 import sys
 import tempfile
-import threading
+
+from check_engine import Engine as WindowsEngine, check, failures
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DATA = os.path.join(ROOT, "tests", "data")
 SHARED_SYZYGY = os.path.join(os.path.dirname(ROOT), "shared", "syzygy")
 HASH_BYTES = 2048 << 20
-failures = []
 
 
-def check(condition, what):
-    if not condition:
-        failures.append(what)
-        print("FAIL: " + what, flush=True)
-    return condition
-
-
-class Engine:
-    """The engine under test, driven line by line (CR LF, as a Windows GUI
-    writes), with a deadline on every wait."""
-
-    def __init__(self, command):
-        self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.DEVNULL, text=True, bufsize=1)
-        self.lines = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.proc.stdout:
-            self.lines.put(line.rstrip("\r\n"))
-        self.lines.put(None)
-
-    def send(self, *lines):
-        for line in lines:
-            self.proc.stdin.write(line + "\r\n")
-        self.proc.stdin.flush()
-
-    def until(self, stop, timeout=120):
-        seen = []
-        while True:
-            try:
-                line = self.lines.get(timeout=timeout)
-            except queue.Empty:
-                raise RuntimeError("no answer within %d s after: %s" % (timeout, seen[-3:]))
-            if line is None:
-                raise RuntimeError("the engine ended early after: %s" % seen[-3:])
-            seen.append(line)
-            if stop(line):
-                return seen
-
-    def sync(self, timeout=120):
-        self.send("isready")
-        return self.until(lambda l: l == "readyok", timeout)[:-1]
-
-    def finish(self):
-        self.send("quit")
-        self.proc.stdin.close()
-        status = self.proc.wait(timeout=60)
-        check(status == 0, "the engine ended with status %d" % status)
+def Engine(command):
+    """The engine under test, driven line by line as a Windows GUI drives
+    it (CR LF both ways, checked), with a deadline on every wait."""
+    return WindowsEngine(command, windows=True)
 
 
 def windows_path(path):
