@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
   commandPoller = handleCommand;
   commandQueueIsEmpty = queueIsEmpty;
   quitSequence = quitFromSearch;
+  waitForCommand = waitForWake;
   logMessage = logText;
   logIsActive = logIsOpen;
 

@@ -225,6 +225,8 @@ void waitForRelease() {
     stopOpenSearchAtEndOfInput();
     if (!commandQueueIsEmpty())
       commandPoller();
+    else if (waitForCommand)
+      waitForCommand();  // woken by the next line, the end of input or a quit
     else
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }

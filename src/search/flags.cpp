@@ -17,6 +17,7 @@ bool noLogOpen() { return false; }
 
 void (*commandPoller)() = noCommand;
 bool (*commandQueueIsEmpty)() = alwaysEmpty;
+void (*waitForCommand)() = nullptr;
 void (*quitSequence)() = noQuit;
 void (*logMessage)(const char*) = noLog;
 bool (*logIsActive)() = noLogOpen;

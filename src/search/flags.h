@@ -23,6 +23,10 @@ extern int maxIterationDepth;           // the iteration loop never goes deeper 
 extern void (*commandPoller)();
 // True when no command line is waiting; set by the front end.
 extern bool (*commandQueueIsEmpty)();
+// Blocks until a command line may be waiting, the input has ended or a quit
+// was asked for; set by the front end.  Null: the waiting driver sleeps a
+// millisecond at a time instead.
+extern void (*waitForCommand)();
 // Joins the input and helper threads and ends the process with status 0.
 extern void (*quitSequence)();
 // Writes one formatted message (with its own line feed) to the log when a
