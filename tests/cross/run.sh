@@ -16,9 +16,9 @@
 #     tarball's statically linked engine gives it under qemu without the
 #     ARM64 system libraries.
 # Every check fails when a tool it needs is missing.  Folders:
-# build-cross-windows, build-cross-arm64 (the ARM64 build and its packages),
-# build-cross-windows-pkg and build-cross-amd64-pkg (the profile-guided
-# Windows zip and amd64 package), or ORVANE_CROSS_PREFIX-... instead of
+# build-cross-windows and build-cross-arm64 (both profile-guided, with their
+# packages), build-cross-amd64-pkg (the profile-guided amd64 package), or
+# ORVANE_CROSS_PREFIX-... instead of
 # build-cross-...; each is made afresh, so a second run passes as the first.
 set -euo pipefail
 
@@ -32,7 +32,6 @@ export WINEDEBUG=-all
 export WINEPREFIX="$PWD/$windows_dir/wineprefix"
 
 # --- pkg: the packages' folders and checks
-windows_pkg_dir="$prefix-windows-pkg"
 amd64_pkg_dir="$prefix-amd64-pkg"
 # The bench arguments that record the profile of a cross-build under its
 # emulator: depth 8 gives the same profile gain as 10 in a fraction of the time.
@@ -95,8 +94,10 @@ qemu_excluded="${qemu_excluded%)\$}|ClockStepSession\..*|HashLimitSession\..*)\$
 
 echo "== Windows x86-64 (MinGW-w64, Wine)"
 rm -rf "$windows_dir"
-cmake -S . -B "$windows_dir" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake -DCMAKE_BUILD_TYPE=Release
-cmake --build "$windows_dir" -j2
+# Profile-guided (the profile recorded under Wine), as the zip ships, so
+# every check below runs on the engine that is packed.
+ORVANE_PGO_BENCH="$cross_training" bash bench/pgo-build.sh "$windows_dir" \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 check_dlls "$windows_dir/orvane.exe"
 python3 tests/cross/check_engine.py --engine "wine $windows_dir/orvane.exe" --windows-paths --native "$native"
 # " quit" typed on a console (in a tmux session) and sent down an open pipe,
@@ -115,12 +116,9 @@ wine "$windows_dir/orvane_platform_tests.exe" --gtest_brief=1
 python3 tests/cross/check_files.py --engine "wine $windows_dir/orvane.exe"
 # --- end of the Windows file checks ---
 
-# --- pkg: the Windows zip, profile-guided (the profile recorded under Wine)
-rm -rf "$windows_pkg_dir"
-ORVANE_PGO_BENCH="$cross_training" bash bench/pgo-build.sh "$windows_pkg_dir" \
-  -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
-cmake --build "$windows_pkg_dir" --target dist
-zip_file=$(only_file "$windows_pkg_dir/orvane_*_windows-x86-64.zip")
+# --- pkg: the Windows zip of that engine
+cmake --build "$windows_dir" --target dist
+zip_file=$(only_file "$windows_dir/orvane_*_windows-x86-64.zip")
 zip_listing=$(unzip -l "$zip_file")
 for member in orvane.exe README.md LICENSE; do
   grep -q " $member\$" <<<"$zip_listing" || { echo "$zip_file lacks $member" >&2; exit 1; }
