@@ -30,7 +30,7 @@ dir="${ORVANE_WASM_BUILD:-build-wasm}"
 rounds="${ORVANE_WASM_BENCH_ROUNDS:-1}"
 shared="$(realpath ../shared)"
 
-echo "== WebAssembly build (Emscripten $(emcc --version | head -1 | grep -o '[0-9][0-9.]*' | head -1), Node $(node --version))"
+echo "== WebAssembly build (Emscripten $(emcc --version | sed -n 1p | grep -o '[0-9][0-9.]*' | head -1), Node $(node --version))"
 emcmake cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$dir" -j2
 for file in orvane-threads.js orvane-threads.wasm orvane-threads.worker.js orvane-single.js orvane-single.wasm \
