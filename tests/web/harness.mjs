@@ -48,9 +48,10 @@ async function endChild(child, graceMs = 0) {
   clearTimeout(kill);
 }
 
-// Runs web/serve.mjs on a free port; {url, close}.
-export async function startServer({ isolation, engine = engineDir }) {
-  const args = [path.join(repoDir, 'web', 'serve.mjs'), '--port', '0', '--engine-dir', engine];
+// Runs web/serve.mjs (or the same file reached through another path) on a
+// free port; {url, close}.
+export async function startServer({ isolation, engine = engineDir, script = path.join(repoDir, 'web', 'serve.mjs') }) {
+  const args = [script, '--port', '0', '--engine-dir', engine];
   if (!isolation) args.push('--no-isolation');
   const child = spawn(process.execPath, args, { stdio: ['ignore', 'pipe', 'pipe'] });
   child.stderr.on('data', (chunk) => process.stderr.write(`[serve] ${chunk}`));
