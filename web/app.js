@@ -1,17 +1,26 @@
 // Orvane's analysis page: a board (cm-chessboard) whose moves chess.js checks,
 // the engine (WebAssembly, loaded from /engine/orvane.mjs) analysing the
 // position or playing against the user, and an opening book the user picks.
+//
+// Every search is a job tagged with the position it was asked for. The engine
+// runs one job at a time; a job that is stopped, refused by the engine or no
+// longer about the board loses its lines at the door and its bestmove is
+// never played. Lines are turned into SAN only when painted, once a frame.
 
 import { Chess, DEFAULT_POSITION } from 'chess.js';
 import { Chessboard, COLOR, INPUT_EVENT_TYPE, BORDER_TYPE } from 'cm-chessboard/src/Chessboard.js';
 import { Markers, MARKER_TYPE } from 'cm-chessboard/src/extensions/markers/Markers.js';
 import { Arrows, ARROW_TYPE } from 'cm-chessboard/src/extensions/arrows/Arrows.js';
 import { PromotionDialog, PROMOTION_DIALOG_RESULT_TYPE } from 'cm-chessboard/src/extensions/promotion-dialog/PromotionDialog.js';
-import { parseInfo, whiteScore, formatScore, whiteShare, pvToSan, playMoveList, fenProblem, uciToMove } from './uci.js';
+import { parseInfo, whiteScore, formatScore, whiteShare, pvToSan, readGame, fenProblem, uciToMove } from './uci.js';
 
 const ENGINE_URL = '/engine/orvane.mjs';
 const BOOK_NAME = '/books/user.bin';
 const LOG_LINES = 300;
+const PAINTED_PLIES = 14;          // moves of a line written out; the rest is cut off by the panel anyway
+const MAX_LINES = 5;
+const ELO_MIN = 800;
+const ELO_MAX = 2850;
 
 const $ = (id) => document.getElementById(id);
 
@@ -22,28 +31,33 @@ const state = {
   mode: 'idle',          // 'idle' | 'analyse' | 'play'
   userColour: 'w',       // in play mode, the side the user moves
   bookLoaded: false,
+  refusedMoves: 0,       // engine moves refused in this position
+  userMovesForEngine: false,
+  message: null,         // {text, scope: 'position' | 'mode', fen, mode}
 };
 
-// What the engine is doing: the search running (if any), the one wanted next,
-// and the options last sent.
+// What the engine is doing: the job whose "go" has no bestmove yet, the one
+// wanted next, the options it has, and whether new jobs are held back (while
+// a book is handed over).
 const engine = {
   api: null,
   ready: false,
-  current: null,         // job whose "go" has no bestmove yet
-  stopSent: false,
-  wanted: null,          // job to start once the engine is free
+  current: null,
+  wanted: null,
+  held: false,
+  nextId: 1,
   options: new Map(),
-  lines: [],             // analysis lines of the current job, by multipv - 1
-  nps: null,
+  idleWaiters: [],
+  note: '',
   log: [],
 };
 
 let board = null;
-let renderPending = false;
 
 // ---- the engine --------------------------------------------------------------
 
-// Loads the engine module, starts the engine and waits for uciok and readyok.
+// Loads the engine module, starts the engine and waits for uciok and readyok;
+// the options' defaults are read from the "option" lines.
 async function startEngine() {
   const module = await import(ENGINE_URL);
   const factory = module.default || module.Orvane || window.Orvane;
@@ -55,22 +69,22 @@ async function startEngine() {
   engine.api = api;
   // What the engine writes to its standard error goes to the log only.
   api.onError = (line) => logLine(`! ${line}`);
-  api.onExit = (status) => {
-    engine.ready = false;
-    $('engine-status').textContent = `the engine stopped (status ${status}); reload the page`;
-    scheduleRender();
-  };
+  api.onExit = onEngineExit;
   let name = 'Orvane';
-  await new Promise((resolve) => {
+  await new Promise((resolve, reject) => {
     api.onLine = (line) => {
       logLine(`< ${line}`);
       if (line.startsWith('id name ')) name = line.slice(8).trim();
+      const option = /^option name (.+?) type \S+(?: default (.*?))?(?: min | max | var |$)/.exec(line);
+      if (option) engine.options.set(option[1], option[2] ?? '');
       if (line === 'uciok') send('isready');
       if (line === 'readyok') resolve();
     };
+    api.onExit = (status) => reject(new Error(`the engine stopped while starting (status ${status})`));
     send('uci');
   });
   api.onLine = onEngineLine;
+  api.onExit = onEngineExit;
   const readyMs = Math.round(performance.now());
   window.orvaneReadyMs = readyMs;
   engine.ready = true;
@@ -81,6 +95,16 @@ async function startEngine() {
   document.body.dataset.engineReady = 'true';
 }
 
+// The engine has ended: nothing runs or waits any more.
+function onEngineExit(status) {
+  engine.ready = false;
+  engine.current = null;
+  engine.wanted = null;
+  wakeIdleWaiters();
+  $('engine-status').textContent = `the engine stopped (status ${status}); reload the page`;
+  renderSoon();
+}
+
 function send(line) {
   logLine(`> ${line}`);
   engine.api.send(line);
@@ -89,7 +113,7 @@ function send(line) {
 function logLine(line) {
   engine.log.push(line);
   if (engine.log.length > LOG_LINES) engine.log.splice(0, engine.log.length - LOG_LINES);
-  scheduleRender();
+  renderSoon();
 }
 
 // Sends an option only when its value differs from the one the engine has.
@@ -105,46 +129,66 @@ function setOption(name, value) {
 // request replaces one still waiting.
 function requestSearch(job) {
   engine.wanted = job;
-  if (!engine.ready) return;
-  if (engine.current) {
-    if (!engine.stopSent) {
-      engine.stopSent = true;
-      send('stop');
-    }
-    return;
-  }
-  startWanted();
+  if (engine.current) stopCurrent();
+  else startWanted();
 }
 
 // Stops whatever runs and forgets what was waiting.
 function cancelSearch() {
   engine.wanted = null;
-  if (engine.current && !engine.stopSent) {
-    engine.stopSent = true;
-    send('stop');
-  }
+  stopCurrent();
+}
+
+// Marks the running job stopped, so nothing it says is shown or played.
+function stopCurrent() {
+  const job = engine.current;
+  if (!job || job.stopped) return;
+  job.stopped = true;
+  send('stop');
 }
 
 function startWanted() {
   const job = engine.wanted;
+  if (!job || !engine.ready || engine.current || engine.held) return;
   engine.wanted = null;
-  if (!job) return;
   engine.current = job;
-  engine.stopSent = false;
-  engine.lines = [];
-  engine.nps = null;
+  engine.note = '';
   if (job.kind === 'analyse') {
     setOption('UCI_AnalyseMode', 'true');
     setOption('OwnBook', 'false');
+    setOption('UCI_LimitStrength', 'false');
     setOption('MultiPV', job.multipv);
   } else {
     setOption('UCI_AnalyseMode', 'false');
     setOption('OwnBook', state.bookLoaded && $('use-book').checked ? 'true' : 'false');
     setOption('MultiPV', 1);
+    setOption('UCI_LimitStrength', job.elo ? 'true' : 'false');
+    if (job.elo) setOption('UCI_Elo', job.elo);
   }
   send(job.position);
   send(job.go);
-  scheduleRender();
+  renderSoon();
+}
+
+function wakeIdleWaiters() {
+  const waiters = engine.idleWaiters.splice(0);
+  for (const resolve of waiters) resolve();
+}
+
+// Resolves once no search runs, or the engine has ended.
+function waitForIdle() {
+  if (!engine.current || !engine.ready) return Promise.resolve();
+  return new Promise((resolve) => engine.idleWaiters.push(resolve));
+}
+
+// Whether a job's output may be shown: it runs, was not stopped or refused,
+// and is about the position on the board in the mode it was asked for.
+function isLive(job) {
+  return job !== null && !job.stopped && !job.refused && job.fen === state.game.fen() && job.kind === modeJobKind();
+}
+
+function modeJobKind() {
+  return state.mode === 'analyse' ? 'analyse' : state.mode === 'play' ? 'play' : null;
 }
 
 function onEngineLine(line) {
@@ -152,33 +196,35 @@ function onEngineLine(line) {
   const job = engine.current;
   if (line.startsWith('bestmove')) {
     engine.current = null;
-    const stopped = engine.stopSent;
-    engine.stopSent = false;
-    if (job && job.kind === 'play' && !stopped) playEngineMove(job, line.split(/\s+/)[1]);
+    wakeIdleWaiters();
+    if (job && job.kind === 'play' && isLive(job)) playEngineMove(job, line.split(/\s+/)[1]);
     startWanted();
-    scheduleRender();
+    renderSoon();
     return;
   }
   if (line.startsWith('info string')) {
-    showMessage(line.slice(12));
+    // The engine's notes have a line of their own; the user's message stays.
+    engine.note = line.slice(12);
+    if (job && /position unchanged|are ignored/.test(line)) {
+      job.refused = engine.note;
+      showMessage(`The engine refused this position: ${engine.note}`, 'position');
+    }
+    renderSoon();
     return;
   }
-  // Lines of a search being stopped for another belong to a position no
-  // longer shown.
-  if (!job || engine.stopSent) return;
+  if (!isLive(job)) return;
   const info = parseInfo(line);
   if (!info) return;
-  if (info.nps !== undefined) engine.nps = info.nps;
-  if (info.score && info.pv.length > 0) {
-    engine.lines[info.multipv - 1] = {
+  if (info.nps !== undefined) job.nps = info.nps;
+  if (info.score && info.pv.length > 0 && info.multipv <= job.multipv) {
+    job.lines[info.multipv - 1] = {
       depth: info.depth,
       score: whiteScore(info.score, job.sideToMove),
       bound: info.bound,
       uci: info.pv,
-      san: pvToSan(job.fen, info.pv),
     };
   }
-  scheduleRender();
+  renderSoon();
 }
 
 // ---- jobs ---------------------------------------------------------------------
@@ -191,12 +237,19 @@ function positionCommand() {
 
 function searchJob(kind, go) {
   return {
+    id: engine.nextId++,
     kind,
     go,
     position: positionCommand(),
     fen: state.game.fen(),
     sideToMove: state.game.turn(),
-    multipv: Number($('multipv').value),
+    multipv: kind === 'analyse' ? Number($('multipv').value) : 1,
+    elo: kind === 'play' ? Number($('level').value) || 0 : 0,
+    stopped: false,
+    refused: null,
+    lines: [],
+    nps: null,
+    painted: new Map(),    // SAN text by line, for the lines painted so far
   };
 }
 
@@ -205,27 +258,34 @@ function searchJob(kind, go) {
 function refreshSearch() {
   if (state.game.isGameOver()) {
     cancelSearch();
-    engine.lines = [];
-    scheduleRender();
-    return;
-  }
-  if (state.mode === 'analyse') {
+  } else if (state.mode === 'analyse') {
     requestSearch(searchJob('analyse', 'go infinite'));
-  } else if (state.mode === 'play' && state.game.turn() !== state.userColour) {
+  } else if (state.mode === 'play' && state.game.turn() !== state.userColour && !state.userMovesForEngine) {
     const seconds = Math.max(0.1, Number($('movetime').value) || 2);
     requestSearch(searchJob('play', `go movetime ${Math.round(seconds * 1000)}`));
   } else {
     cancelSearch();
   }
-  scheduleRender();
+  renderNow();
 }
 
+// Plays the engine's answer; one the rules refuse is shown to the user, the
+// engine is asked once more, and then the user may move for it.
 function playEngineMove(job, uci) {
-  if (state.mode !== 'play' || job.fen !== state.game.fen() || !uci || uci === '(none)' || uci === '0000') return;
+  if (!uci || uci === '(none)' || uci === '0000') return;
   try {
     state.game.move(uciToMove(uci));
   } catch {
-    console.error(`engine move ${uci} is not legal in ${job.fen}`);
+    state.refusedMoves++;
+    const said = `Orvane answered ${uci}, which is not a legal move here;`;
+    if (state.refusedMoves < 2) {
+      showMessage(`${said} it is asked again.`, 'position');
+      refreshSearch();
+    } else {
+      state.userMovesForEngine = true;
+      showMessage(`${said} move for it, or stop playing.`, 'position');
+      renderNow();
+    }
     return;
   }
   positionChanged(true);
@@ -235,7 +295,7 @@ function playEngineMove(job, uci) {
 
 function userMayMove() {
   if (state.game.isGameOver()) return false;
-  if (state.mode === 'play') return state.game.turn() === state.userColour;
+  if (state.mode === 'play') return state.game.turn() === state.userColour || state.userMovesForEngine;
   return true;
 }
 
@@ -289,16 +349,18 @@ function userMove(move) {
   positionChanged(false);
 }
 
+// Shows the new position, and in the same task empties the panel of the
+// last position's lines, so no frame pairs the two.
 function positionChanged(animate) {
   board.setPosition(state.game.fen(), animate);
   $('fen').value = state.game.fen();
-  renderMoves();
-  engine.lines = [];
-  showGameEnd();
+  state.refusedMoves = 0;
+  state.userMovesForEngine = false;
   refreshSearch();
 }
 
-// Puts a new game on the board from a FEN and optional moves already played.
+// Puts a new game on the board from a FEN (already checked) and moves played
+// from it.
 function setGame(rootFen, moves = []) {
   state.rootFen = rootFen;
   state.game = new Chess(rootFen);
@@ -306,47 +368,80 @@ function setGame(rootFen, moves = []) {
   positionChanged(false);
 }
 
-function showGameEnd() {
+// The result when the game on the board has ended, else ''.
+function gameEndText() {
   const game = state.game;
-  let text = '';
-  if (game.isCheckmate()) text = `Checkmate: ${game.turn() === 'w' ? 'Black' : 'White'} wins.`;
-  else if (game.isStalemate()) text = 'Stalemate: a draw.';
-  else if (game.isInsufficientMaterial()) text = 'Draw: neither side can mate.';
-  else if (game.isThreefoldRepetition()) text = 'Draw by repetition.';
-  else if (game.isDraw()) text = 'Draw by the fifty-move rule.';
-  if (text) showMessage(text);
+  if (game.isCheckmate()) return `Checkmate: ${game.turn() === 'w' ? 'Black' : 'White'} wins.`;
+  if (game.isStalemate()) return 'Stalemate: a draw.';
+  if (game.isInsufficientMaterial()) return 'Draw: neither side can mate.';
+  if (game.isThreefoldRepetition()) return 'Draw by repetition.';
+  if (game.isDraw()) return 'Draw by the fifty-move rule.';
+  return '';
 }
 
-function showMessage(text) {
-  $('message').textContent = text;
+// A message to the user, true for as long as its scope: 'position' while the
+// position and the mode stay as they were, 'mode' while the mode does.
+function showMessage(text, scope = 'position') {
+  state.message = text ? { text, scope, fen: state.game.fen(), mode: state.mode } : null;
+  renderSoon();
+}
+
+function messageText() {
+  const message = state.message;
+  const stands = message && message.mode === state.mode && (message.scope === 'mode' || message.fen === state.game.fen());
+  return [gameEndText(), stands ? message.text : ''].filter(Boolean).join(' ');
 }
 
 // ---- drawing ------------------------------------------------------------------
 
-function scheduleRender() {
-  if (renderPending) return;
-  renderPending = true;
-  setTimeout(render, 40);
+// Draws at the next frame; many engine lines between two frames cost one
+// drawing.
+let framePending = false;
+function renderSoon() {
+  if (framePending) return;
+  framePending = true;
+  requestAnimationFrame(() => {
+    if (framePending) renderNow();
+  });
 }
 
-function render() {
-  renderPending = false;
+// What the panel may show now: the live job's lines, unless the user plays
+// and has not asked to see the engine's thoughts.
+function shownJob() {
   const job = engine.current;
-  const lines = engine.lines.filter(Boolean);
-  const first = engine.lines[0];
+  if (!isLive(job)) return null;
+  if (job.kind === 'play' && !$('show-thinking').checked) return null;
+  return job;
+}
+
+function renderNow() {
+  framePending = false;
+  const job = shownJob();
+  const lines = job ? job.lines.filter(Boolean) : [];
+  const first = lines[0];
   $('depth').textContent = first ? String(first.depth) : '–';
-  $('score').textContent = first ? formatScore(first.score) : '–';
-  $('nps').textContent = engine.nps ? `${(engine.nps / 1000).toFixed(0)} kN/s` : '–';
-  renderLines(lines);
+  $('score').textContent = first ? formatScore(first.score) : gameResult() || '–';
+  $('nps').textContent = job && job.nps ? `${(job.nps / 1000).toFixed(0)} kN/s` : '–';
+  renderLines(job, lines);
   renderEvalBar(first);
-  renderArrow(job, first);
-  renderMoves();
+  renderArrow(job && job.kind === 'analyse' ? first : null);
+  $('moves').textContent = pvToSan(state.rootFen, state.game.history({ verbose: true }).map((move) => move.lan));
+  $('message').textContent = messageText();
+  $('engine-note').textContent = engine.note;
   renderButtons();
   const log = $('log');
   if (log.parentElement.open) log.textContent = engine.log.join('\n');
 }
 
-function renderLines(lines) {
+// "1-0", "0-1" or "½-½" once the game has ended, else ''.
+function gameResult() {
+  if (state.game.isCheckmate()) return state.game.turn() === 'w' ? '0-1' : '1-0';
+  return state.game.isGameOver() ? '½-½' : '';
+}
+
+// The lines in SAN; a line's text is worked out once for each new line of
+// moves, and only its first moves, the ones the panel shows.
+function renderLines(job, lines) {
   const list = $('lines');
   const items = list.children;
   const wanted = Math.max(1, lines.length);
@@ -360,8 +455,18 @@ function renderLines(lines) {
   list.classList.toggle('empty', lines.length === 0);
   for (let i = 0; i < items.length; i++) {
     const line = lines[i];
+    let san = '';
+    if (line) {
+      const key = line.uci.slice(0, PAINTED_PLIES).join(' ');
+      const painted = job.painted.get(i);
+      if (painted && painted.key === key) san = painted.san;
+      else {
+        san = pvToSan(job.fen, line.uci, PAINTED_PLIES);
+        job.painted.set(i, { key, san });
+      }
+    }
     items[i].querySelector('.line-score').textContent = line ? formatScore(line.score) : '';
-    items[i].querySelector('.line-moves').textContent = line ? line.san : '';
+    items[i].querySelector('.line-moves').textContent = san;
   }
 }
 
@@ -372,38 +477,41 @@ function barLabel(score) {
   return `${score.value < 0 ? '-' : '+'}${pawns.toFixed(1)}`;
 }
 
+// The bar: the first line's score, the result of a game that has ended, or
+// even when nothing is known.
 function renderEvalBar(first) {
-  const share = first ? whiteShare(first.score) : 0.5;
+  const result = gameResult();
+  let share = 0.5;
+  if (first) share = whiteShare(first.score);
+  else if (result === '1-0') share = 1;
+  else if (result === '0-1') share = 0;
   $('eval-fill').style.height = `${(share * 100).toFixed(1)}%`;
-  $('eval-text').textContent = first ? barLabel(first.score) : '';
+  $('eval-text').textContent = first ? barLabel(first.score) : result;
   const flipped = board.getOrientation() === COLOR.black;
   $('eval-bar').classList.toggle('flipped', flipped);
   // The number stands at the end of the side ahead, on its colour.
   $('eval-bar').classList.toggle('black-ahead', share < 0.5);
 }
 
-// The best move of the first line, as an arrow, while analysing.
-function renderArrow(job, first) {
-  const want = state.mode === 'analyse' && first && first.uci.length > 0 ? first.uci[0] : null;
+// The best move of the first line of an analysis, as an arrow.
+function renderArrow(first) {
+  const want = first && first.uci.length > 0 ? first.uci[0].slice(0, 4) : null;
   const arrows = board.getArrows();
   const have = arrows.length === 1 ? arrows[0].from + arrows[0].to : null;
-  const wantKey = want ? want.slice(0, 4) : null;
-  if (have === wantKey) return;
+  if (have === want) return;
   board.removeArrows();
   if (want) board.addArrow(ARROW_TYPE.info, want.slice(0, 2), want.slice(2, 4));
 }
 
-function renderMoves() {
-  $('moves').textContent = pvToSan(state.rootFen, state.game.history({ verbose: true }).map((move) => move.lan));
-}
-
 function renderButtons() {
   const ready = engine.ready;
-  $('analyse').disabled = !ready;
-  $('analyse').textContent = state.mode === 'analyse' ? 'Stop' : 'Analyse';
-  $('analyse').classList.toggle('active', state.mode === 'analyse');
+  const over = state.game.isGameOver();
+  const analysing = state.mode === 'analyse' && !over;
+  $('analyse').disabled = !ready || over;
+  $('analyse').textContent = analysing ? 'Stop' : 'Analyse';
+  $('analyse').classList.toggle('active', analysing);
   $('play').disabled = !ready;
-  $('play-here').disabled = !ready;
+  $('play-here').disabled = !ready || over;
   $('stop-play').disabled = state.mode !== 'play';
   $('takeback').disabled = state.game.history().length === 0;
 }
@@ -415,40 +523,43 @@ function setMode(mode) {
   refreshSearch();
 }
 
+function levelText() {
+  const elo = Number($('level').value);
+  return elo ? `at ${elo} Elo` : 'at full strength';
+}
+
 function startPlaying(fromStart) {
   state.userColour = $('play-colour').value;
   board.setOrientation(state.userColour === 'w' ? COLOR.white : COLOR.black);
   state.mode = 'play';
   if (fromStart) setGame(DEFAULT_POSITION);
-  else refreshSearch();
-  showMessage(`You play ${state.userColour === 'w' ? 'White' : 'Black'}; Orvane takes ${$('movetime').value} s a move.`);
+  else positionChanged(false);
+  showMessage(`You play ${state.userColour === 'w' ? 'White' : 'Black'}; Orvane plays ${levelText()}, ${$('movetime').value} s a move.`, 'mode');
 }
 
-function onSetFen() {
-  const fen = $('fen').value.trim();
+// A FEN typed or given in the address: set in chess.js's own spelling when
+// both chess.js and the engine take it, else the board stays and the reason
+// is shown.
+function trySetFen(text, refusal) {
+  const fen = text.trim();
   const problem = fenProblem(fen);
   if (problem) {
-    showMessage(`FEN not set: ${problem}`);
+    showMessage(`${refusal}: ${problem}; position unchanged.`);
+    $('fen').value = state.game.fen();
     return;
   }
-  setGame(fen);
+  setGame(new Chess(fen).fen());
   showMessage('');
 }
 
 function onSetMoves() {
-  const text = $('move-text').value;
-  const tag = text.match(/\[FEN\s+"([^"]+)"\]/);
-  const root = tag ? tag[1] : DEFAULT_POSITION;
-  if (tag && fenProblem(root)) {
-    showMessage(`Moves not set: the FEN tag is not valid (${fenProblem(root)})`);
+  const result = readGame($('move-text').value);
+  const problem = result.error || fenProblem(result.root);
+  if (problem) {
+    showMessage(`Moves not set: ${problem}`);
     return;
   }
-  const result = playMoveList(text, root);
-  if (result.error) {
-    showMessage(`Moves not set: ${result.error}`);
-    return;
-  }
-  setGame(root, result.moves.map((move) => move.san));
+  setGame(result.root, result.moves.map((move) => move.san));
   showMessage(`${result.moves.length} moves played.`);
 }
 
@@ -459,7 +570,9 @@ function onTakeBack() {
   positionChanged(false);
 }
 
-// Hands the picked book to the engine's file system and names it.
+// Hands the picked book to the engine's file system and names it. Options
+// change only between searches, so new searches wait meanwhile; the mode is
+// the user's and stays as it is.
 async function onBookPicked() {
   const file = $('book-file').files[0];
   if (!file) return;
@@ -469,23 +582,19 @@ async function onBookPicked() {
   }
   const bytes = new Uint8Array(await file.arrayBuffer());
   await engine.api.writeFile(BOOK_NAME, bytes);
-  // Options may change only between searches.
-  const wasMode = state.mode;
-  cancelSearch();
-  await waitForIdle();
-  engine.options.delete('Book File');
-  setOption('Book File', BOOK_NAME);
-  state.bookLoaded = true;
-  $('book-status').textContent = `Book: ${file.name}, ${(file.size / 16).toLocaleString()} entries; used in play when ticked.`;
-  state.mode = wasMode;
-  refreshSearch();
-}
-
-function waitForIdle() {
-  return new Promise((resolve) => {
-    const check = () => (engine.current ? setTimeout(check, 10) : resolve());
-    check();
-  });
+  engine.held = true;
+  try {
+    stopCurrent();
+    await waitForIdle();
+    if (!engine.ready) throw new Error('the engine has stopped');
+    engine.options.delete('Book File');
+    setOption('Book File', BOOK_NAME);
+    state.bookLoaded = true;
+    $('book-status').textContent = `Book: ${file.name}, ${(file.size / 16).toLocaleString()} entries; used in play when ticked.`;
+  } finally {
+    engine.held = false;
+    refreshSearch();
+  }
 }
 
 function wireControls() {
@@ -493,37 +602,55 @@ function wireControls() {
   $('multipv').addEventListener('change', () => refreshSearch());
   $('flip').addEventListener('click', () => {
     board.setOrientation(board.getOrientation() === COLOR.white ? COLOR.black : COLOR.white);
-    scheduleRender();
+    renderSoon();
   });
   $('takeback').addEventListener('click', onTakeBack);
   $('play').addEventListener('click', () => startPlaying(true));
   $('play-here').addEventListener('click', () => startPlaying(false));
-  $('stop-play').addEventListener('click', () => {
-    showMessage('');
-    setMode('idle');
-  });
-  $('set-fen').addEventListener('click', onSetFen);
-  $('fen').addEventListener('keydown', (event) => { if (event.key === 'Enter') onSetFen(); });
+  $('stop-play').addEventListener('click', () => setMode('idle'));
+  $('show-thinking').addEventListener('change', renderNow);
+  $('set-fen').addEventListener('click', () => trySetFen($('fen').value, 'FEN not set'));
+  $('fen').addEventListener('keydown', (event) => { if (event.key === 'Enter') trySetFen($('fen').value, 'FEN not set'); });
   $('set-moves').addEventListener('click', onSetMoves);
   $('start-position').addEventListener('click', () => setGame(DEFAULT_POSITION));
   $('book-file').addEventListener('change', () => {
     onBookPicked().catch((error) => showMessage(`Book not loaded: ${error.message}`));
   });
   $('use-book').addEventListener('change', () => refreshSearch());
-  $('log').parentElement.addEventListener('toggle', scheduleRender);
+  $('log').parentElement.addEventListener('toggle', renderSoon);
 }
 
-// Reads ?fen=<FEN>&analyse=1 (also &multipv=N).
+// Fills the level list: full strength, then 800 to 2850 Elo.
+function fillLevels() {
+  const select = $('level');
+  const levels = [];
+  for (let elo = ELO_MIN; elo < ELO_MAX; elo += 100) levels.push(elo);
+  levels.push(ELO_MAX);
+  for (const elo of levels) select.add(new Option(`${elo} Elo`, String(elo)));
+}
+
+// Reads ?fen=<FEN>&analyse=1, &multipv=N and &elo=N; a value that cannot be
+// used is named in the message.
 function applyUrl() {
   const params = new URLSearchParams(window.location.search);
+  const notes = [];
   const fen = params.get('fen');
-  if (fen) {
-    const problem = fenProblem(fen);
-    if (problem) showMessage(`FEN in the address not used: ${problem}`);
-    else setGame(fen);
+  if (fen) trySetFen(fen, 'FEN in the address not used');
+  if (params.has('multipv')) {
+    const lines = Number(params.get('multipv'));
+    if (Number.isInteger(lines) && lines >= 1 && lines <= MAX_LINES) $('multipv').value = String(lines);
+    else notes.push(`multipv=${params.get('multipv')} in the address not used: 1 to ${MAX_LINES} lines; ${$('multipv').value} shown.`);
   }
-  const lines = Number(params.get('multipv'));
-  if (lines >= 1 && lines <= 5) $('multipv').value = String(lines);
+  if (params.has('elo')) {
+    const elo = Number(params.get('elo'));
+    if (Number.isInteger(elo) && elo >= ELO_MIN && elo <= ELO_MAX) {
+      if (![...$('level').options].some((option) => option.value === String(elo))) $('level').add(new Option(`${elo} Elo`, String(elo)));
+      $('level').value = String(elo);
+    } else {
+      notes.push(`elo=${params.get('elo')} in the address not used: levels go from ${ELO_MIN} to ${ELO_MAX}; full strength kept.`);
+    }
+  }
+  if (notes.length) showMessage([messageText(), ...notes].filter(Boolean).join(' '));
   return params.get('analyse') === '1';
 }
 
@@ -535,10 +662,11 @@ async function main() {
     extensions: [{ class: Markers }, { class: Arrows }, { class: PromotionDialog }],
   });
   board.enableMoveInput(onBoardInput);
+  fillLevels();
   wireControls();
   $('fen').value = state.game.fen();
   const analyseAtOnce = applyUrl();
-  scheduleRender();
+  renderNow();
   try {
     await startEngine();
   } catch (error) {
@@ -547,7 +675,7 @@ async function main() {
     return;
   }
   if (analyseAtOnce) setMode('analyse');
-  else scheduleRender();
+  else refreshSearch();
 }
 
 main();

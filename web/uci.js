@@ -73,12 +73,12 @@ export function uciToMove(uci) {
 }
 
 // Writes a line of UCI moves from a FEN in SAN with move numbers
-// ("12... Nf6 13. Bg5 h6"). Stops at the first move that is not legal there,
-// so a stale line never shows a wrong move.
-export function pvToSan(fen, uciMoves) {
+// ("12... Nf6 13. Bg5 h6"), at most `limit` moves of it. Stops at the first
+// move that is not legal there, so a stale line never shows a wrong move.
+export function pvToSan(fen, uciMoves, limit = Infinity) {
   const chess = new Chess(fen);
   const parts = [];
-  for (const uci of uciMoves) {
+  for (const uci of uciMoves.slice(0, limit)) {
     const moveNumber = chess.moveNumber();
     const white = chess.turn() === 'w';
     let move;
@@ -94,49 +94,49 @@ export function pvToSan(fen, uciMoves) {
   return parts.join(' ');
 }
 
-// Reads a pasted list of moves (SAN or UCI, with or without move numbers,
-// comments, annotations, PGN tags or a result) and plays it from `fen`.
-// Returns {fen, moves: [chess.js moves]} or {error} naming the first move
-// that cannot be played.
-export function playMoveList(text, fen) {
-  const chess = new Chess(fen);
-  const cleaned = text
-    .replace(/\[[^\]]*\]/g, ' ')      // PGN tags
-    .replace(/\{[^}]*\}/g, ' ')       // comments
-    .replace(/;[^\n]*/g, ' ')         // rest-of-line comments
-    .replace(/\$\d+/g, ' ')           // numeric annotations
-    .replace(/\d+\.(\.\.)?/g, ' ')    // move numbers "12." and "12..."
-    .replace(/(1-0|0-1|1\/2-1\/2|\*)\s*$/, ' ');
-  const tokens = cleaned.split(/\s+/).filter((token) => token !== '');
-  const moves = [];
-  for (const token of tokens) {
-    const word = token.replace(/[!?]+$/, '');
-    let move = null;
-    try {
-      move = chess.move(word);
-    } catch {
-      move = null;
-    }
-    if (!move && /^[a-h][1-8][a-h][1-8][qrbn]?$/i.test(word)) {
-      try {
-        move = chess.move(uciToMove(word.toLowerCase()));
-      } catch {
-        move = null;
-      }
-    }
-    if (!move) return { error: `move ${moves.length + 1} "${token}" cannot be played here` };
-    moves.push(move);
-  }
-  if (moves.length === 0) return { error: 'no moves found' };
-  return { fen: chess.fen(), moves };
+// Names the move about to be played in `chess` as players write it: "6. Ke3"
+// or "6... Ke6".
+function numbered(chess, san) {
+  return `${chess.moveNumber()}${chess.turn() === 'w' ? '.' : '...'} ${san}`;
 }
 
-// Checks a FEN with chess.js; returns null when good or the reason it is not.
-export function fenProblem(fen) {
+// Reads a pasted game with chess.js's PGN reader: tags (a FEN tag gives the
+// start), comments, variations, NAGs, move numbers or none, SAN or UCI
+// moves. Returns {root, moves: [chess.js moves of the main line]} or {error}
+// naming the first move that cannot be played as "6. Ke3".
+export function readGame(text) {
+  const chess = new Chess();
   try {
-    new Chess(fen);
-    return null;
+    chess.loadPgn(text);
   } catch (error) {
-    return error.message;
+    const illegal = /^Invalid move in PGN: (.*)$/.exec(error.message);
+    if (illegal) return { error: `${numbered(chess, illegal[1])} cannot be played here` };
+    if (error.location) return { error: `the text cannot be read as a game at line ${error.location.start.line}, column ${error.location.start.column}` };
+    return { error: error.message.replace(/^Invalid FEN: /, 'the FEN tag is not valid: ') };
   }
+  const moves = chess.history({ verbose: true });
+  if (moves.length === 0) return { error: 'no moves found' };
+  return { root: moves[0].before, moves };
+}
+
+// Why chess.js or the engine would refuse a FEN, or null when both take it.
+// Beyond chess.js's checks the engine wants at most 8 pawns and 16 pieces a
+// side, and the side not to move out of check.
+export function fenProblem(fen) {
+  let chess;
+  try {
+    chess = new Chess(fen.trim());
+  } catch (error) {
+    return error.message.replace(/^Invalid FEN: /, '');
+  }
+  const board = chess.board().flat().filter(Boolean);
+  for (const [colour, name] of [['w', 'white'], ['b', 'black']]) {
+    const own = board.filter((piece) => piece.color === colour);
+    if (own.filter((piece) => piece.type === 'p').length > 8) return `more than 8 ${name} pawns`;
+    if (own.length > 16) return `more than 16 ${name} pieces`;
+  }
+  const fields = chess.fen().split(' ');
+  const turned = new Chess([fields[0], fields[1] === 'w' ? 'b' : 'w', '-', '-', '0', '1'].join(' '));
+  if (turned.isCheck()) return 'the side not to move is in check';
+  return null;
 }

@@ -2,7 +2,7 @@
 
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { parseInfo, whiteScore, formatScore, whiteShare, pvToSan, playMoveList } from '../../web/uci.js';
+import { parseInfo, whiteScore, formatScore, whiteShare, pvToSan, readGame, fenProblem } from '../../web/uci.js';
 
 test('info lines: fields, bounds, mate scores turned to White\'s side, lines without a result', () => {
   const info = parseInfo('info multipv 2 depth 14 seldepth 20 time 16 nodes 8509 score cp -37 upperbound nps 500530 tbhits 0 pv b1c3 f8c5 c3d5');
@@ -32,14 +32,27 @@ test('lines in SAN: move numbers from the position, castling, promotion, a stale
   assert.equal(pvToSan(fen, ['e8g8', 'e8c8', 'a1a2']), '30... O-O');
 });
 
-test('pasted moves: PGN with tags, comments and results, UCI, and a move that cannot be played', () => {
-  const pgn = '[Event "x"]\n[White "a"]\n1. e4 {best by test} e5 2. Nf3!? Nc6 $1 3. Bb5 a6 ; Morphy\n4. Ba4 1-0';
-  const game = playMoveList(pgn, 'rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1');
-  assert.equal(game.fen, 'r1bqkbnr/1ppp1ppp/p1n5/4p3/B3P3/5N2/PPPP1PPP/RNBQK2R b KQkq - 1 4');
-  assert.equal(game.moves.length, 7);
-  const uci = playMoveList('e2e4 c7c5 g1f3', 'rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1');
-  assert.equal(uci.fen, 'rnbqkbnr/pp1ppppp/8/2p5/4P3/5N2/PPPP1PPP/RNBQKB1R b KQkq - 1 2');
-  assert.deepEqual(playMoveList('1. e4 e5 2. Ke3', 'rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1'),
-    { error: 'move 3 "Ke3" cannot be played here' });
-  assert.deepEqual(playMoveList('  ', 'rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1'), { error: 'no moves found' });
+test('pasted games: PGN with tags, comments, variations, NAGs and results, UCI, errors named as players do', () => {
+  const pgn = '[Event "x"]\n[White "a"]\n1. e4 {best by test} e5 (1... c5 2. Nf3 (2. c3 d5) d6) 2. Nf3!? Nc6 $1 3. Bb5 a6 ; Morphy\n4. Ba4 1-0';
+  const game = readGame(pgn);
+  assert.equal(game.root, 'rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1');
+  assert.deepEqual(game.moves.map((move) => move.san), ['e4', 'e5', 'Nf3', 'Nc6', 'Bb5', 'a6', 'Ba4']);
+  assert.deepEqual(readGame('e2e4 c7c5 g1f3').moves.map((move) => move.san), ['e4', 'c5', 'Nf3']);
+  const tagged = readGame('[FEN "4k3/8/8/8/8/8/4P3/4K3 w - - 0 40"]\n40. e4 Kd7');
+  assert.equal(tagged.root, '4k3/8/8/8/8/8/4P3/4K3 w - - 0 40');
+  assert.equal(tagged.moves.length, 2);
+  assert.deepEqual(readGame('1. e4 e5 2. Nf3 Nc6 3. Bb5 a6 4. Ba4 Nf6 5. O-O Be7 6. Ke3'), { error: '6. Ke3 cannot be played here' });
+  assert.deepEqual(readGame('1. e4 e5 2. Nf3 Ke6'), { error: '2... Ke6 cannot be played here' });
+  assert.match(readGame('1. e4 ) e5').error, /^the text cannot be read as a game at line 1, column 7/);
+  assert.deepEqual(readGame('  '), { error: 'no moves found' });
+});
+
+test('FENs the engine refuses though chess.js takes them', () => {
+  assert.equal(fenProblem('rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1'), null);
+  assert.equal(fenProblem('4k3/8/8/8/8/8/8/4R1K1 w - - 0 1'), 'the side not to move is in check');
+  assert.equal(fenProblem('4k3/8/8/8/8/8/8/4R1K1 b - - 0 1'), null);
+  assert.equal(fenProblem('4k3/8/8/8/8/8/8/4R1K1\nw - - 0 1\n'), 'the side not to move is in check');
+  assert.equal(fenProblem('4k3/pppppppp/p7/8/8/8/8/4K3 w - - 0 1'), 'more than 8 black pawns');
+  assert.equal(fenProblem('qqqqkqqq/qqqqqqqq/q7/8/8/8/8/4K3 w - - 0 1'), 'more than 16 black pieces');
+  assert.equal(fenProblem('8/8/8/8 w - - 0 1'), "piece data does not contain 8 '/'-delimited rows");
 });
