@@ -12,7 +12,7 @@ import { Chessboard, COLOR, INPUT_EVENT_TYPE, BORDER_TYPE } from 'cm-chessboard/
 import { Markers, MARKER_TYPE } from 'cm-chessboard/src/extensions/markers/Markers.js';
 import { Arrows, ARROW_TYPE } from 'cm-chessboard/src/extensions/arrows/Arrows.js';
 import { PromotionDialog, PROMOTION_DIALOG_RESULT_TYPE } from 'cm-chessboard/src/extensions/promotion-dialog/PromotionDialog.js';
-import { parseInfo, whiteScore, formatScore, whiteShare, pvToSan, readGame, fenProblem, uciToMove } from './uci.js';
+import { parseInfo, whiteScore, formatScore, whiteShare, numberMoves, readGame, fenProblem, uciToMove } from './uci.js';
 
 const ENGINE_URL = '/engine/orvane.mjs';
 const BOOK_NAME = '/books/user.bin';
@@ -25,9 +25,14 @@ const ELO_MAX = 2850;
 const $ = (id) => document.getElementById(id);
 
 // The game on the board: the position it started from and the moves since.
+// What is worked out once a position (its FEN, the moves in SAN and UCI, how
+// the game ended) is kept here, so drawing a frame asks chess.js nothing.
 const state = {
   rootFen: DEFAULT_POSITION,
   game: new Chess(),
+  fen: DEFAULT_POSITION,
+  played: [],            // {san, lan} of each move since rootFen
+  ending: { over: false, result: '', text: '' },
   mode: 'idle',          // 'idle' | 'analyse' | 'play'
   userColour: 'w',       // in play mode, the side the user moves
   bookLoaded: false,
@@ -54,6 +59,16 @@ const engine = {
 
 let board = null;
 
+// The lines in SAN come from a worker: the page sends the lines it is about
+// to paint, at most once a frame and one request at a time, and paints each
+// job's lines with the latest SAN written for that job.
+const san = {
+  worker: null,
+  asked: null,           // {id, job, key, scores} of the request in flight
+  lastKey: '',
+  written: null,         // {job, texts, scores}: the latest answer
+};
+
 // ---- the engine --------------------------------------------------------------
 
 // Loads the engine module, starts the engine and waits for uciok and readyok;
@@ -64,7 +79,8 @@ async function startEngine() {
   if (typeof factory !== 'function') throw new Error(`${ENGINE_URL} gives no Orvane factory`);
   window.Orvane = factory;
   const isolated = window.crossOriginIsolated === true;
-  const threads = isolated ? Math.max(1, Math.min(navigator.hardwareConcurrency || 1, 8)) : 1;
+  // One core is left to the page, so the board answers while the engine thinks.
+  const threads = isolated ? Math.max(1, Math.min((navigator.hardwareConcurrency || 2) - 1, 8)) : 1;
   const api = await factory({ threads });
   engine.api = api;
   // What the engine writes to its standard error goes to the log only.
@@ -156,13 +172,14 @@ function startWanted() {
   if (job.kind === 'analyse') {
     setOption('UCI_AnalyseMode', 'true');
     setOption('OwnBook', 'false');
-    setOption('UCI_LimitStrength', 'false');
+    if (engine.options.has('UCI_LimitStrength')) setOption('UCI_LimitStrength', 'false');
     setOption('MultiPV', job.multipv);
   } else {
     setOption('UCI_AnalyseMode', 'false');
     setOption('OwnBook', state.bookLoaded && $('use-book').checked ? 'true' : 'false');
     setOption('MultiPV', 1);
-    setOption('UCI_LimitStrength', job.elo ? 'true' : 'false');
+    // Analysis is always at full strength; a level holds for play only.
+    if (job.elo || engine.options.has('UCI_LimitStrength')) setOption('UCI_LimitStrength', job.elo ? 'true' : 'false');
     if (job.elo) setOption('UCI_Elo', job.elo);
   }
   send(job.position);
@@ -184,7 +201,7 @@ function waitForIdle() {
 // Whether a job's output may be shown: it runs, was not stopped or refused,
 // and is about the position on the board in the mode it was asked for.
 function isLive(job) {
-  return job !== null && !job.stopped && !job.refused && job.fen === state.game.fen() && job.kind === modeJobKind();
+  return job !== null && !job.stopped && !job.refused && job.fen === state.fen && job.kind === modeJobKind();
 }
 
 function modeJobKind() {
@@ -230,7 +247,7 @@ function onEngineLine(line) {
 // ---- jobs ---------------------------------------------------------------------
 
 function positionCommand() {
-  const moves = state.game.history({ verbose: true }).map((move) => move.lan);
+  const moves = state.played.map((move) => move.lan);
   const base = state.rootFen === DEFAULT_POSITION ? 'position startpos' : `position fen ${state.rootFen}`;
   return moves.length ? `${base} moves ${moves.join(' ')}` : base;
 }
@@ -241,7 +258,7 @@ function searchJob(kind, go) {
     kind,
     go,
     position: positionCommand(),
-    fen: state.game.fen(),
+    fen: state.fen,
     sideToMove: state.game.turn(),
     multipv: kind === 'analyse' ? Number($('multipv').value) : 1,
     elo: kind === 'play' ? Number($('level').value) || 0 : 0,
@@ -249,14 +266,13 @@ function searchJob(kind, go) {
     refused: null,
     lines: [],
     nps: null,
-    painted: new Map(),    // SAN text by line, for the lines painted so far
   };
 }
 
 // Starts, or starts again after a change, whatever the mode asks for the
 // position on the board.
 function refreshSearch() {
-  if (state.game.isGameOver()) {
+  if (state.ending.over) {
     cancelSearch();
   } else if (state.mode === 'analyse') {
     requestSearch(searchJob('analyse', 'go infinite'));
@@ -274,7 +290,7 @@ function refreshSearch() {
 function playEngineMove(job, uci) {
   if (!uci || uci === '(none)' || uci === '0000') return;
   try {
-    state.game.move(uciToMove(uci));
+    playMove(uciToMove(uci));
   } catch {
     state.refusedMoves++;
     const said = `Orvane answered ${uci}, which is not a legal move here;`;
@@ -293,8 +309,19 @@ function playEngineMove(job, uci) {
 
 // ---- the board -----------------------------------------------------------------
 
+// Plays a move (chess.js throws when it is not legal) and keeps its SAN and
+// UCI.
+function playMove(move) {
+  const played = state.game.move(move);
+  state.played.push({ san: played.san, lan: played.lan });
+}
+
+function undoMove() {
+  if (state.game.undo()) state.played.pop();
+}
+
 function userMayMove() {
-  if (state.game.isGameOver()) return false;
+  if (state.ending.over) return false;
   if (state.mode === 'play') return state.game.turn() === state.userColour || state.userMovesForEngine;
   return true;
 }
@@ -319,7 +346,7 @@ function onBoardInput(event) {
           if (result.type === PROMOTION_DIALOG_RESULT_TYPE.pieceSelected) {
             userMove({ from: event.squareFrom, to: event.squareTo, promotion: result.piece.charAt(1) });
           } else {
-            board.setPosition(state.game.fen(), true);
+            board.setPosition(state.fen, true);
           }
         });
         return true;
@@ -332,7 +359,7 @@ function onBoardInput(event) {
       return true;
     case INPUT_EVENT_TYPE.moveInputFinished:
       // Castling, en passant and promotion move more than the dragged piece.
-      if (event.legalMove && !board.isPromotionDialogShown()) board.setPosition(state.game.fen(), false);
+      if (event.legalMove && !board.isPromotionDialogShown()) board.setPosition(state.fen, false);
       return true;
     default:
       return true;
@@ -341,9 +368,9 @@ function onBoardInput(event) {
 
 function userMove(move) {
   try {
-    state.game.move(move);
+    playMove(move);
   } catch {
-    board.setPosition(state.game.fen(), true);
+    board.setPosition(state.fen, true);
     return;
   }
   positionChanged(false);
@@ -352,8 +379,12 @@ function userMove(move) {
 // Shows the new position, and in the same task empties the panel of the
 // last position's lines, so no frame pairs the two.
 function positionChanged(animate) {
-  board.setPosition(state.game.fen(), animate);
-  $('fen').value = state.game.fen();
+  state.fen = state.game.fen();
+  state.ending = readEnding(state.game);
+  board.setPosition(state.fen, animate);
+  $('board').dataset.fen = state.fen;
+  $('fen').value = state.fen;
+  $('moves').textContent = numberMoves(state.rootFen, state.played.map((move) => move.san));
   state.refusedMoves = 0;
   state.userMovesForEngine = false;
   refreshSearch();
@@ -364,32 +395,39 @@ function positionChanged(animate) {
 function setGame(rootFen, moves = []) {
   state.rootFen = rootFen;
   state.game = new Chess(rootFen);
-  for (const move of moves) state.game.move(move);
+  state.played = [];
+  for (const move of moves) playMove(move);
   positionChanged(false);
 }
 
-// The result when the game on the board has ended, else ''.
-function gameEndText() {
-  const game = state.game;
-  if (game.isCheckmate()) return `Checkmate: ${game.turn() === 'w' ? 'Black' : 'White'} wins.`;
-  if (game.isStalemate()) return 'Stalemate: a draw.';
-  if (game.isInsufficientMaterial()) return 'Draw: neither side can mate.';
-  if (game.isThreefoldRepetition()) return 'Draw by repetition.';
-  if (game.isDraw()) return 'Draw by the fifty-move rule.';
-  return '';
+// How the game in `game` has ended: {over, result ("1-0", "0-1", "½-½" or
+// ''), text}.
+function readEnding(game) {
+  if (game.isCheckmate()) {
+    const white = game.turn() === 'b';
+    return { over: true, result: white ? '1-0' : '0-1', text: `Checkmate: ${white ? 'White' : 'Black'} wins.` };
+  }
+  const draw = (text) => ({ over: true, result: '½-½', text });
+  if (game.isStalemate()) return draw('Stalemate: a draw.');
+  if (game.isInsufficientMaterial()) return draw('Draw: neither side can mate.');
+  if (game.isThreefoldRepetition()) return draw('Draw by repetition.');
+  if (game.isDraw()) return draw('Draw by the fifty-move rule.');
+  return { over: false, result: '', text: '' };
 }
 
 // A message to the user, true for as long as its scope: 'position' while the
-// position and the mode stay as they were, 'mode' while the mode does.
+// position and the mode stay as they were, 'board' while the position does,
+// 'mode' while the mode does.
 function showMessage(text, scope = 'position') {
-  state.message = text ? { text, scope, fen: state.game.fen(), mode: state.mode } : null;
+  state.message = text ? { text, scope, fen: state.fen, mode: state.mode } : null;
   renderSoon();
 }
 
 function messageText() {
   const message = state.message;
-  const stands = message && message.mode === state.mode && (message.scope === 'mode' || message.fen === state.game.fen());
-  return [gameEndText(), stands ? message.text : ''].filter(Boolean).join(' ');
+  const stands = message && (message.scope === 'board' || message.mode === state.mode) &&
+    (message.scope === 'mode' || message.fen === state.fen);
+  return [state.ending.text, stands ? message.text : ''].filter(Boolean).join(' ');
 }
 
 // ---- drawing ------------------------------------------------------------------
@@ -414,37 +452,56 @@ function shownJob() {
   return job;
 }
 
+// Changes an element's text only when it differs, so an unchanged frame
+// costs the browser no layout.
+function setText(element, text) {
+  if (element.textContent !== text) element.textContent = text;
+}
+
 function renderNow() {
   framePending = false;
   const job = shownJob();
   const lines = job ? job.lines.filter(Boolean) : [];
   const first = lines[0];
-  $('depth').textContent = first ? String(first.depth) : '–';
-  $('score').textContent = first ? formatScore(first.score) : gameResult() || '–';
-  $('nps').textContent = job && job.nps ? `${(job.nps / 1000).toFixed(0)} kN/s` : '–';
+  setText($('depth'), first ? String(first.depth) : '–');
+  setText($('score'), first ? formatScore(first.score) : state.ending.result || '–');
+  setText($('nps'), job && job.nps ? `${(job.nps / 1000).toFixed(0)} kN/s` : '–');
   renderLines(job, lines);
   renderEvalBar(first);
   renderArrow(job && job.kind === 'analyse' ? first : null);
-  $('moves').textContent = pvToSan(state.rootFen, state.game.history({ verbose: true }).map((move) => move.lan));
-  $('message').textContent = messageText();
-  $('engine-note').textContent = engine.note;
+  setText($('message'), messageText());
+  setText($('engine-note'), engine.note);
   renderButtons();
   const log = $('log');
   if (log.parentElement.open) log.textContent = engine.log.join('\n');
 }
 
-// "1-0", "0-1" or "½-½" once the game has ended, else ''.
-function gameResult() {
-  if (state.game.isCheckmate()) return state.game.turn() === 'w' ? '0-1' : '1-0';
-  return state.game.isGameOver() ? '½-½' : '';
+// Asks the worker for the SAN of the lines of `job` unless it is writing, or
+// has written, these very lines.
+function askForSan(job, lines) {
+  const uci = lines.map((line) => line.uci.slice(0, PAINTED_PLIES));
+  const key = `${job.id} ${uci.map((moves) => moves.join(' ')).join(',')}`;
+  if (san.asked || key === san.lastKey) return;
+  san.lastKey = key;
+  san.asked = { id: key, job, scores: lines.map((line) => line.score) };
+  san.worker.postMessage({ id: key, fen: job.fen, lines: uci, limit: PAINTED_PLIES });
 }
 
-// The lines in SAN; a line's text is worked out once for each new line of
-// moves, and only its first moves, the ones the panel shows.
+function onSanWritten({ data }) {
+  const asked = san.asked;
+  san.asked = null;
+  if (asked && asked.id === data.id) san.written = { job: asked.job, texts: data.texts, scores: asked.scores };
+  renderSoon();
+}
+
+// The lines of the job shown, with the scores they were written with: a
+// line shows only once its SAN is back, and never a line of another job.
 function renderLines(job, lines) {
+  if (job && lines.length > 0) askForSan(job, lines);
+  const written = job && san.written && san.written.job === job ? san.written : { texts: [], scores: [] };
   const list = $('lines');
   const items = list.children;
-  const wanted = Math.max(1, lines.length);
+  const wanted = Math.max(1, written.texts.length);
   while (items.length < wanted) {
     const item = document.createElement('li');
     item.innerHTML = '<span class="line-score"></span> <span class="line-moves"></span>';
@@ -452,21 +509,11 @@ function renderLines(job, lines) {
     list.appendChild(item);
   }
   while (items.length > wanted) list.lastElementChild.remove();
-  list.classList.toggle('empty', lines.length === 0);
+  list.classList.toggle('empty', written.texts.length === 0);
   for (let i = 0; i < items.length; i++) {
-    const line = lines[i];
-    let san = '';
-    if (line) {
-      const key = line.uci.slice(0, PAINTED_PLIES).join(' ');
-      const painted = job.painted.get(i);
-      if (painted && painted.key === key) san = painted.san;
-      else {
-        san = pvToSan(job.fen, line.uci, PAINTED_PLIES);
-        job.painted.set(i, { key, san });
-      }
-    }
-    items[i].querySelector('.line-score').textContent = line ? formatScore(line.score) : '';
-    items[i].querySelector('.line-moves').textContent = san;
+    const text = written.texts[i] || '';
+    setText(items[i].querySelector('.line-score'), text ? formatScore(written.scores[i]) : '');
+    setText(items[i].querySelector('.line-moves'), text);
   }
 }
 
@@ -480,13 +527,14 @@ function barLabel(score) {
 // The bar: the first line's score, the result of a game that has ended, or
 // even when nothing is known.
 function renderEvalBar(first) {
-  const result = gameResult();
+  const result = state.ending.result;
   let share = 0.5;
   if (first) share = whiteShare(first.score);
   else if (result === '1-0') share = 1;
   else if (result === '0-1') share = 0;
-  $('eval-fill').style.height = `${(share * 100).toFixed(1)}%`;
-  $('eval-text').textContent = first ? barLabel(first.score) : result;
+  const height = `${(share * 100).toFixed(1)}%`;
+  if ($('eval-fill').style.height !== height) $('eval-fill').style.height = height;
+  setText($('eval-text'), first ? barLabel(first.score) : result);
   const flipped = board.getOrientation() === COLOR.black;
   $('eval-bar').classList.toggle('flipped', flipped);
   // The number stands at the end of the side ahead, on its colour.
@@ -505,15 +553,15 @@ function renderArrow(first) {
 
 function renderButtons() {
   const ready = engine.ready;
-  const over = state.game.isGameOver();
+  const over = state.ending.over;
   const analysing = state.mode === 'analyse' && !over;
   $('analyse').disabled = !ready || over;
-  $('analyse').textContent = analysing ? 'Stop' : 'Analyse';
+  setText($('analyse'), analysing ? 'Stop' : 'Analyse');
   $('analyse').classList.toggle('active', analysing);
   $('play').disabled = !ready;
   $('play-here').disabled = !ready || over;
   $('stop-play').disabled = state.mode !== 'play';
-  $('takeback').disabled = state.game.history().length === 0;
+  $('takeback').disabled = state.played.length === 0;
 }
 
 // ---- controls ------------------------------------------------------------------
@@ -540,12 +588,12 @@ function startPlaying(fromStart) {
 // A FEN typed or given in the address: set in chess.js's own spelling when
 // both chess.js and the engine take it, else the board stays and the reason
 // is shown.
-function trySetFen(text, refusal) {
+function trySetFen(text, refusal, scope = 'position') {
   const fen = text.trim();
   const problem = fenProblem(fen);
   if (problem) {
-    showMessage(`${refusal}: ${problem}; position unchanged.`);
-    $('fen').value = state.game.fen();
+    showMessage(`${refusal}: ${problem}; position unchanged.`, scope);
+    $('fen').value = state.fen;
     return;
   }
   setGame(new Chess(fen).fen());
@@ -565,8 +613,8 @@ function onSetMoves() {
 
 function onTakeBack() {
   // Against the engine a take-back returns the move to the user.
-  state.game.undo();
-  if (state.mode === 'play' && state.game.turn() !== state.userColour && state.game.history().length > 0) state.game.undo();
+  undoMove();
+  if (state.mode === 'play' && state.game.turn() !== state.userColour && state.played.length > 0) undoMove();
   positionChanged(false);
 }
 
@@ -635,7 +683,7 @@ function applyUrl() {
   const params = new URLSearchParams(window.location.search);
   const notes = [];
   const fen = params.get('fen');
-  if (fen) trySetFen(fen, 'FEN in the address not used');
+  if (fen) trySetFen(fen, 'FEN in the address not used', 'board');
   if (params.has('multipv')) {
     const lines = Number(params.get('multipv'));
     if (Number.isInteger(lines) && lines >= 1 && lines <= MAX_LINES) $('multipv').value = String(lines);
@@ -650,21 +698,25 @@ function applyUrl() {
       notes.push(`elo=${params.get('elo')} in the address not used: levels go from ${ELO_MIN} to ${ELO_MAX}; full strength kept.`);
     }
   }
-  if (notes.length) showMessage([messageText(), ...notes].filter(Boolean).join(' '));
+  if (notes.length) showMessage([messageText(), ...notes].filter(Boolean).join(' '), 'board');
   return params.get('analyse') === '1';
 }
 
 async function main() {
   board = new Chessboard($('board'), {
-    position: state.game.fen(),
+    position: state.fen,
     assetsUrl: '/vendor/cm-chessboard/assets/',
     style: { borderType: BORDER_TYPE.frame, showCoordinates: true, pieces: { file: 'pieces/standard.svg' }, animationDuration: 200 },
     extensions: [{ class: Markers }, { class: Arrows }, { class: PromotionDialog }],
   });
   board.enableMoveInput(onBoardInput);
+  san.worker = new Worker('/san-worker.js', { type: 'module' });
+  san.worker.onmessage = onSanWritten;
+  san.worker.onerror = (event) => console.error('the SAN worker failed:', event.message);
   fillLevels();
   wireControls();
-  $('fen').value = state.game.fen();
+  $('fen').value = state.fen;
+  $('board').dataset.fen = state.fen;
   const analyseAtOnce = applyUrl();
   renderNow();
   try {

@@ -46,7 +46,7 @@ const vendorFiles = {
 };
 
 // Files of web/ itself that are the page; nothing else there is served.
-const pageFiles = new Set(['index.html', 'app.js', 'uci.js', 'style.css']);
+const pageFiles = new Set(['index.html', 'app.js', 'uci.js', 'san.js', 'san-worker.js', 'style.css']);
 
 // The engine's runtime files: the factory, the worker, the host glue and the
 // two builds' scripts and binaries, all at the top of the build folder. The

@@ -2,6 +2,9 @@
 // so Node can load this module too.
 
 import { Chess } from 'chess.js';
+import { createSanWriter, uciToMove } from './san.js';
+
+export { numberMoves, uciToMove } from './san.js';
 
 // Reads one "info" line into {depth, seldepth, multipv, score, bound, nodes,
 // nps, time, pv}, any of them missing when the line has none, or null for an
@@ -64,34 +67,10 @@ export function whiteShare(score) {
   return 1 / (1 + Math.exp(-score.value / 200));
 }
 
-// Converts a move in UCI notation ("e2e4", "e7e8q") to a chess.js move object
-// argument; castling arrives as the king's move, as chess.js wants it.
-export function uciToMove(uci) {
-  const move = { from: uci.slice(0, 2), to: uci.slice(2, 4) };
-  if (uci.length > 4) move.promotion = uci[4];
-  return move;
-}
-
-// Writes a line of UCI moves from a FEN in SAN with move numbers
-// ("12... Nf6 13. Bg5 h6"), at most `limit` moves of it. Stops at the first
-// move that is not legal there, so a stale line never shows a wrong move.
+// Writes a line of UCI moves from a FEN in SAN with move numbers, at most
+// `limit` moves of it, ending at the first move that is not legal.
 export function pvToSan(fen, uciMoves, limit = Infinity) {
-  const chess = new Chess(fen);
-  const parts = [];
-  for (const uci of uciMoves.slice(0, limit)) {
-    const moveNumber = chess.moveNumber();
-    const white = chess.turn() === 'w';
-    let move;
-    try {
-      move = chess.move(uciToMove(uci));
-    } catch {
-      break;
-    }
-    if (white) parts.push(`${moveNumber}. ${move.san}`);
-    else if (parts.length === 0) parts.push(`${moveNumber}... ${move.san}`);
-    else parts.push(move.san);
-  }
-  return parts.join(' ');
+  return createSanWriter(Chess)(fen, uciMoves, limit).text;
 }
 
 // Names the move about to be played in `chess` as players write it: "6. Ke3"

@@ -5,7 +5,13 @@
 // mode is answered with a legal move shown on the board; window.Orvane
 // answers "uci" and a search; a book file picked by the user is played from;
 // no console error, page error or failed
-// request; a screenshot of each kept beside the WebAssembly build.
+// request; a screenshot of each kept beside the WebAssembly build. Then the
+// page tells only the truth: every line painted in every frame is legal on
+// the board shown while the position changes under a running analysis; a
+// stopped move is never played; a FEN with a newline is normalised, one the
+// engine refuses leaves the board; a promotion chosen in the dialog reaches
+// the engine as e7e8q; a level is set before play and undone for analysis;
+// no main-thread task reaches 50 ms while five lines are analysed.
 //
 // Run by tests/web/run.sh (after the WebAssembly build, from .ci/run).
 
@@ -25,6 +31,41 @@ const FEN = 'r2q1rk1/pp2bppp/2n1pn2/3p4/3P1B2/2PB1N2/PP1N1PPP/R3K2R b KQ - 3 18'
 const BOOK_FIRST_MOVES = ['e2e4', 'd2d4', 'g1f3', 'c2c4', 'g2g3', 'b2b3', 'f2f4', 'b1c3', 'b2b4', 'e2e3', 'd2d3', 'g2g4', 'a2a3'];
 
 let chromium;
+
+// Records what the page and the engine say to each other, in order, by
+// wrapping the Worker the engine runs in: "> " for a command, "< " for a line.
+function recordEngineTraffic() {
+  const Original = window.Worker;
+  window.engineTraffic = [];
+  window.Worker = class extends Original {
+    constructor(...args) {
+      super(...args);
+      this.addEventListener('message', (event) => {
+        if (event.data && event.data.type === 'line') window.engineTraffic.push(`< ${event.data.line}`);
+      });
+    }
+
+    postMessage(message, ...rest) {
+      if (message && message.type === 'send') window.engineTraffic.push(`> ${message.text.trim()}`);
+      return super.postMessage(message, ...rest);
+    }
+  };
+}
+
+// Samples every frame: the position on the board (its data-fen) and the
+// lines painted.
+function recordFrames() {
+  window.paintedFrames = [];
+  const sample = () => {
+    window.paintedFrames.push({
+      fen: document.querySelector('[data-testid="board"]').dataset.fen,
+      lines: [...document.querySelectorAll('#lines .line-moves')].map((line) => line.textContent).filter(Boolean),
+      depth: document.querySelector('[data-testid="depth"]').textContent,
+    });
+    requestAnimationFrame(sample);
+  };
+  requestAnimationFrame(sample);
+}
 
 before(async () => {
   const entry = path.join(engineDir, 'orvane.mjs');
@@ -232,4 +273,187 @@ for (const isolation of [true, false]) {
       await server.close();
     }
   });
+}
+
+const traffic = (page) => page.evaluate(() => window.engineTraffic.slice());
+
+// Runs `act` under a trace of the page's main thread; returns each task run
+// there as {wall, cpu} in milliseconds, and the durations of the long tasks
+// the browser reported (PerformanceObserver "longtask").
+async function mainThreadTasks(page, act) {
+  const session = await page.context().newCDPSession(page);
+  const events = [];
+  session.on('Tracing.dataCollected', ({ value }) => events.push(...value));
+  const complete = new Promise((resolve) => session.once('Tracing.tracingComplete', resolve));
+  await session.send('Tracing.start', { categories: 'toplevel,devtools.timeline,disabled-by-default-devtools.timeline', transferMode: 'ReportEvents' });
+  await page.evaluate(() => {
+    window.longTasks = [];
+    new PerformanceObserver((list) => window.longTasks.push(...list.getEntries())).observe({ type: 'longtask' });
+  });
+  await act();
+  await session.send('Tracing.end');
+  await complete;
+  await session.detach();
+  const main = new Set(events.filter((event) => event.name === 'thread_name' && event.args.name === 'CrRendererMain')
+    .map((event) => `${event.pid}:${event.tid}`));
+  const tasks = events.filter((event) => event.name === 'RunTask' && event.ph === 'X' && main.has(`${event.pid}:${event.tid}`))
+    .map((event) => ({ wall: event.dur / 1000, cpu: (event.tdur ?? event.dur) / 1000 }));
+  const longTasks = await page.evaluate(() => window.longTasks.map((entry) => Math.round(entry.duration)));
+  return { tasks, longTasks };
+}
+
+// Waits until the engine has answered every "go" it was sent.
+async function waitEngineIdle(page) {
+  await page.waitForFunction(() => {
+    const lines = window.engineTraffic;
+    return lines.filter((line) => line.startsWith('> go')).length === lines.filter((line) => line.startsWith('< bestmove')).length;
+  }, null, { timeout: 20000 });
+}
+
+// Every line painted in every frame so far must be legal from the FEN shown
+// in that frame; returns how many frames had lines.
+async function checkPaintedFrames(page) {
+  const frames = await page.evaluate(() => window.paintedFrames.splice(0));
+  let withLines = 0;
+  for (const frame of frames) {
+    if (frame.lines.length > 0) withLines++;
+    for (const line of frame.lines) {
+      try {
+        checkLine(frame.fen, line);
+      } catch (error) {
+        error.message = `frame showing ${frame.fen}: ${error.message}`;
+        throw error;
+      }
+    }
+  }
+  return withLines;
+}
+
+for (const isolation of [true, false]) {
+  const mode = isolation ? 'isolated' : 'not isolated';
+
+  test(`page ${mode}: only lines of the board shown, no stopped move played, refused FENs, promotion, levels, no long task`,
+    { timeout: 120000 }, async () => {
+      const server = await startServer({ isolation });
+      const problems = [];
+      const page = await openPage(chromium.browser, problems);
+      await page.addInitScript(recordEngineTraffic);
+      try {
+        // A FEN with a newline in it, as an address may carry it, and more
+        // lines than the page offers.
+        const spaced = 'r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R\nw KQkq -   4 4';
+        const normal = 'r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 4 4';
+        await page.goto(`${server.url}?fen=${encodeURIComponent(spaced).replace('%0A', '%0A')}&analyse=1&multipv=9`);
+        await page.waitForFunction(() => document.body.dataset.engineReady === 'true', null, { timeout: 30000 });
+        await page.evaluate(recordFrames);
+        assert.equal(await page.inputValue('[data-testid="fen-input"]'), normal);
+        assert.match(await text(page, 'status'), /multipv=9 in the address not used: 1 to 5 lines; 3 shown/);
+        await page.waitForFunction(() => Number(document.querySelector('[data-testid="depth"]').textContent) >= 6, null, { timeout: 30000 });
+        const sent = await traffic(page);
+        assert.ok(sent.includes(`> position fen ${normal}`), `the engine got ${sent.filter((line) => line.startsWith('> position'))}`);
+        assert.ok(!sent.some((line) => /info string .*(FEN|position unchanged)/.test(line)), 'the engine refused the FEN');
+
+        // Moves clicked on the board and taken back, a FEN set and the start
+        // position, while the analysis runs: each change lands before the
+        // last position's search has stopped.
+        const changes = [
+          () => click(page, 'e1', 'g1'), () => click(page, 'f6', 'e4'), () => page.click('[data-testid="takeback"]'),
+          () => click(page, 'd2', 'd3'), () => page.click('text=Start position'), () => click(page, 'g1', 'f3'),
+          () => click(page, 'd7', 'd5'), () => page.click('[data-testid="takeback"]'), () => click(page, 'e7', 'e5'),
+        ];
+        for (const [i, change] of changes.entries()) {
+          await change();
+          await page.waitForTimeout(40 + 60 * (i % 4));
+        }
+        await page.waitForFunction(() => Number(document.querySelector('[data-testid="depth"]').textContent) >= 6, null, { timeout: 30000 });
+        assert.equal(await text(page, 'moves'), '1. Nf3 e5');
+        const painted = await checkPaintedFrames(page);
+        assert.ok(painted >= 10, `only ${painted} frames showed lines`);
+
+        // A FEN that chess.js takes and the engine refuses (the side not to
+        // move is in check) leaves the board and its analysis as they were.
+        const before = await page.inputValue('[data-testid="fen-input"]');
+        await page.fill('[data-testid="fen-input"]', '4k3/8/8/8/8/8/8/4R1K1 w - - 0 1');
+        await page.click('[data-testid="set-fen"]');
+        assert.match(await text(page, 'status'), /^FEN not set: the side not to move is in check; position unchanged/);
+        assert.equal(await page.inputValue('[data-testid="fen-input"]'), before);
+        await waitPiece(page, 'e5', 'bp');
+        await page.waitForTimeout(300);
+        assert.ok(!(await traffic(page)).some((line) => line.includes('4k3/8/8/8/8/8/8/4R1K1')), 'the refused FEN reached the engine');
+
+        // A promotion chosen in the dialog reaches the engine as e7e8q.
+        await page.fill('[data-testid="fen-input"]', '8/4P2k/8/8/8/8/8/K7 w - - 0 1');
+        await page.click('[data-testid="set-fen"]');
+        await click(page, 'e7', 'e8');
+        await page.click('#board .promotion-dialog-button[data-piece="wq"]');
+        await waitPiece(page, 'e8', 'wq');
+        await page.waitForFunction(() => window.engineTraffic.includes('> position fen 8/4P2k/8/8/8/8/8/K7 w - - 0 1 moves e7e8q'));
+        assert.ok((await checkPaintedFrames(page)) > 0, 'no line painted after the promotion');
+
+        // Play: a level is set before the engine plays; stopping during its
+        // think, again and again, never plays its move; the score and line
+        // stay hidden while it thinks.
+        await page.click('[data-testid="analyse"]');
+        await page.selectOption('[data-testid="level"]', '1200');
+        await page.fill('[data-testid="movetime"]', '1');
+        await page.selectOption('[data-testid="play-colour"]', 'b');
+        for (let round = 0; round < 4; round++) {
+          await waitEngineIdle(page);
+          const already = (await traffic(page)).length;
+          await page.click('[data-testid="play"]');
+          await page.waitForFunction((from) => window.engineTraffic.slice(from).some((line) => /^< info depth [2-9]/.test(line)),
+            already, { timeout: 10000 });
+          await page.waitForTimeout(50 * round);
+          assert.equal(await text(page, 'depth'), '–', 'the depth shown while the engine plays');
+          assert.equal(await text(page, 'pv'), '', 'the line shown while the engine plays');
+          await page.click('[data-testid="stop-play"]');
+          await waitEngineIdle(page);
+          await page.waitForTimeout(100);
+          assert.equal(await text(page, 'moves'), '', `round ${round}: a stopped move was played`);
+          const session = (await traffic(page)).slice(already);
+          const go = session.findIndex((line) => line.startsWith('> go movetime'));
+          assert.ok(go > 0, `no go in ${session}`);
+          if (round === 0) {
+            const before = session.slice(0, go);
+            assert.ok(before.includes('> setoption name UCI_LimitStrength value true'), `${before}`);
+            assert.ok(before.includes('> setoption name UCI_Elo value 1200'), `${before}`);
+          }
+        }
+        // Analysis goes back to full strength.
+        await page.click('[data-testid="analyse"]');
+        await page.waitForFunction(() => window.engineTraffic.includes('> go infinite') &&
+          window.engineTraffic.lastIndexOf('> setoption name UCI_LimitStrength value false') > window.engineTraffic.lastIndexOf('> setoption name UCI_Elo value 1200'));
+        const all = await traffic(page);
+        assert.ok(all.lastIndexOf('> setoption name UCI_LimitStrength value false') < all.lastIndexOf('> go infinite'));
+
+        // Five lines for a while, with moves made: no main-thread task
+        // works 50 ms. The browser's long tasks (PerformanceObserver) are
+        // judged by the main thread's own time in each task, from a trace:
+        // on a busy machine a task of a few milliseconds may wait far longer
+        // for a core, which is no work of the page.
+        const { tasks, longTasks } = await mainThreadTasks(page, async () => {
+          await page.fill('[data-testid="fen-input"]', FEN);
+          await page.click('[data-testid="set-fen"]');
+          await page.selectOption('[data-testid="multipv"]', '5');
+          await page.waitForFunction(() => document.querySelectorAll('#lines .line-moves').length === 5, null, { timeout: 20000 });
+          for (const [from, to] of [['f6', 'h5'], ['f4', 'g3'], ['h5', 'g3']]) {
+            await page.waitForTimeout(1500);
+            await click(page, from, to);
+          }
+          await page.waitForTimeout(1500);
+        });
+        const longest = Math.max(...tasks.map((task) => task.cpu));
+        console.log(`${mode}: ${tasks.length} main-thread tasks during a five-line analysis, the longest ${longest.toFixed(1)} ms of work; ` +
+          `long tasks reported: ${longTasks.join(', ') || 'none'} ms; traced over 50 ms of wall clock: ` +
+          `${tasks.filter((task) => task.wall >= 50).map((task) => `${task.wall.toFixed(0)} (${task.cpu.toFixed(1)} of work)`).join(', ') || 'none'}`);
+        assert.ok(tasks.length > 1000 && longest > 0, `${tasks.length} tasks traced`);
+        assert.ok(longest < 50, `a main-thread task worked ${longest.toFixed(1)} ms`);
+        assert.ok((await checkPaintedFrames(page)) > 0, 'no line painted during the five-line analysis');
+
+        assert.deepEqual(problems, [], 'console errors, page errors or failed requests');
+      } finally {
+        await page.close();
+        await server.close();
+      }
+    });
 }
