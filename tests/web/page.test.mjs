@@ -285,7 +285,7 @@ async function mainThreadTasks(page, act) {
   const events = [];
   session.on('Tracing.dataCollected', ({ value }) => events.push(...value));
   const complete = new Promise((resolve) => session.once('Tracing.tracingComplete', resolve));
-  await session.send('Tracing.start', { categories: 'toplevel,devtools.timeline,disabled-by-default-devtools.timeline', transferMode: 'ReportEvents' });
+  await session.send('Tracing.start', { categories: '-*,disabled-by-default-devtools.timeline', transferMode: 'ReportEvents' });
   await page.evaluate(() => {
     window.longTasks = [];
     new PerformanceObserver((list) => window.longTasks.push(...list.getEntries())).observe({ type: 'longtask' });
@@ -311,13 +311,16 @@ async function waitEngineIdle(page) {
 }
 
 // Every line painted in every frame so far must be legal from the FEN shown
-// in that frame; returns how many frames had lines.
+// in that frame (each pair checked once); returns how many frames had lines.
 async function checkPaintedFrames(page) {
   const frames = await page.evaluate(() => window.paintedFrames.splice(0));
+  const checked = new Set();
   let withLines = 0;
   for (const frame of frames) {
     if (frame.lines.length > 0) withLines++;
     for (const line of frame.lines) {
+      if (checked.has(`${frame.fen}|${line}`)) continue;
+      checked.add(`${frame.fen}|${line}`);
       try {
         checkLine(frame.fen, line);
       } catch (error) {
