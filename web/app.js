@@ -420,7 +420,7 @@ function readEnding(game) {
 // 'mode' while the mode does.
 function showMessage(text, scope = 'position') {
   state.message = text ? { text, scope, fen: state.fen, mode: state.mode } : null;
-  renderSoon();
+  if (board) renderNow();
 }
 
 function messageText() {

@@ -34,10 +34,26 @@ let chromium;
 
 // Records what the page and the engine say to each other, in order, by
 // wrapping the Worker the engine runs in: "> " for a command, "< " for a line.
+// While window.holdBestmoves is true, bestmoves reach the page only when
+// window.releaseBestmoves() is called.
 function recordEngineTraffic() {
   const Original = window.Worker;
   window.engineTraffic = [];
+  window.holdBestmoves = false;
+  const held = [];
+  window.releaseBestmoves = () => {
+    window.holdBestmoves = false;
+    for (const deliver of held.splice(0)) deliver();
+  };
   window.Worker = class extends Original {
+    set onmessage(handler) {
+      super.onmessage = (event) => {
+        const bestmove = event.data && event.data.type === 'line' && event.data.line.startsWith('bestmove');
+        if (bestmove && window.holdBestmoves) held.push(() => handler.call(this, event));
+        else handler.call(this, event);
+      };
+    }
+
     constructor(...args) {
       super(...args);
       this.addEventListener('message', (event) => {
@@ -254,8 +270,12 @@ for (const isolation of [true, false]) {
       await page.click('[data-testid="stop-play"]');
 
       // A pasted game and a FEN set the position; a bad FEN leaves it and says why.
-      await page.fill('[data-testid="moves-input"]', '1. e4 e5 2. Nf3 Nc6 3. Bb5 a6');
+      await page.fill('[data-testid="moves-input"]', '1. e4 e5 2. Ke3');
       await page.click('[data-testid="set-moves"]');
+      assert.equal(await text(page, 'status'), 'Moves not set: 2. Ke3 cannot be played here');
+      await page.fill('[data-testid="moves-input"]', '[Event "?"]\n1. e4 {open} e5 (1... c5 2. Nf3 (2. c3) d6) 2. Nf3 $1 Nc6 3. Bb5!? a6 *');
+      await page.click('[data-testid="set-moves"]');
+      assert.equal(await text(page, 'status'), '6 moves played.');
       assert.equal(await page.inputValue('[data-testid="fen-input"]'),
         'r1bqkbnr/1ppp1ppp/p1n5/1B2p3/4P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 0 4');
       await waitPiece(page, 'b5', 'wb');
@@ -286,14 +306,17 @@ async function mainThreadTasks(page, act) {
   session.on('Tracing.dataCollected', ({ value }) => events.push(...value));
   const complete = new Promise((resolve) => session.once('Tracing.tracingComplete', resolve));
   await session.send('Tracing.start', { categories: '-*,disabled-by-default-devtools.timeline', transferMode: 'ReportEvents' });
-  await page.evaluate(() => {
-    window.longTasks = [];
-    new PerformanceObserver((list) => window.longTasks.push(...list.getEntries())).observe({ type: 'longtask' });
-  });
-  await act();
-  await session.send('Tracing.end');
-  await complete;
-  await session.detach();
+  try {
+    await page.evaluate(() => {
+      window.longTasks = [];
+      new PerformanceObserver((list) => window.longTasks.push(...list.getEntries())).observe({ type: 'longtask' });
+    });
+    await act();
+  } finally {
+    await session.send('Tracing.end');
+    await complete;
+    await session.detach();
+  }
   const main = new Set(events.filter((event) => event.name === 'thread_name' && event.args.name === 'CrRendererMain')
     .map((event) => `${event.pid}:${event.tid}`));
   const tasks = events.filter((event) => event.name === 'RunTask' && event.ph === 'X' && main.has(`${event.pid}:${event.tid}`))
@@ -346,11 +369,13 @@ for (const isolation of [true, false]) {
         // lines than the page offers.
         const spaced = 'r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R\nw KQkq -   4 4';
         const normal = 'r1bqkb1r/pppp1ppp/2n2n2/4p3/2B1P3/5N2/PPPP1PPP/RNBQK2R w KQkq - 4 4';
-        await page.goto(`${server.url}?fen=${encodeURIComponent(spaced).replace('%0A', '%0A')}&analyse=1&multipv=9`);
+        assert.match(encodeURIComponent(spaced), /%0A/);
+        await page.goto(`${server.url}?fen=${encodeURIComponent(spaced)}&analyse=1&multipv=9&elo=1800`);
         await page.waitForFunction(() => document.body.dataset.engineReady === 'true', null, { timeout: 30000 });
         await page.evaluate(recordFrames);
         assert.equal(await page.inputValue('[data-testid="fen-input"]'), normal);
         assert.match(await text(page, 'status'), /multipv=9 in the address not used: 1 to 5 lines; 3 shown/);
+        assert.equal(await page.inputValue('[data-testid="level"]'), '1800');
         await page.waitForFunction(() => Number(document.querySelector('[data-testid="depth"]').textContent) >= 6, null, { timeout: 30000 });
         const sent = await traffic(page);
         assert.ok(sent.includes(`> position fen ${normal}`), `the engine got ${sent.filter((line) => line.startsWith('> position'))}`);
@@ -393,12 +418,28 @@ for (const isolation of [true, false]) {
         await page.waitForFunction(() => window.engineTraffic.includes('> position fen 8/4P2k/8/8/8/8/8/K7 w - - 0 1 moves e7e8q'));
         assert.ok((await checkPaintedFrames(page)) > 0, 'no line painted after the promotion');
 
+        // A mate on the board: the result, a full bar, no speed, nothing to
+        // analyse; a message lasts only while it is true.
+        await page.fill('[data-testid="fen-input"]', 'k7/1Q6/1K6/8/8/8/8/8 b - - 0 1');
+        await page.click('[data-testid="set-fen"]');
+        await page.waitForFunction(() => document.querySelector('[data-testid="nps"]').textContent === '–');
+        assert.equal(await text(page, 'status'), 'Checkmate: White wins.');
+        assert.equal(await text(page, 'score'), '1-0');
+        assert.equal(await text(page, 'analyse'), 'Analyse');
+        assert.ok(await page.isDisabled('[data-testid="analyse"]'), 'Analyse offered on a mate');
+        assert.equal(await page.evaluate(() => parseFloat(document.getElementById('eval-fill').style.height)), 100);
+        await page.fill('[data-testid="moves-input"]', '1. d4 d5');
+        await page.click('[data-testid="set-moves"]');
+        assert.equal(await text(page, 'status'), '2 moves played.');
+        await click(page, 'c2', 'c4');
+        assert.equal(await text(page, 'status'), '');
+
         // Play: a level is set before the engine plays; stopping during its
         // think, again and again, never plays its move; the score and line
         // stay hidden while it thinks.
         await page.click('[data-testid="analyse"]');
         await page.selectOption('[data-testid="level"]', '1200');
-        await page.fill('[data-testid="movetime"]', '1');
+        await page.fill('[data-testid="movetime"]', '5');
         await page.selectOption('[data-testid="play-colour"]', 'b');
         for (let round = 0; round < 4; round++) {
           await waitEngineIdle(page);
@@ -422,12 +463,33 @@ for (const isolation of [true, false]) {
             assert.ok(before.includes('> setoption name UCI_Elo value 1200'), `${before}`);
           }
         }
-        // Analysis goes back to full strength.
+        // Analysis goes back to full strength; the play message goes.
+        await page.click('[data-testid="play"]');
+        assert.match(await text(page, 'status'), /^You play Black; Orvane plays at 1200 Elo, 5 s a move/);
         await page.click('[data-testid="analyse"]');
+        assert.equal(await text(page, 'status'), '');
         await page.waitForFunction(() => window.engineTraffic.includes('> go infinite') &&
           window.engineTraffic.lastIndexOf('> setoption name UCI_LimitStrength value false') > window.engineTraffic.lastIndexOf('> setoption name UCI_Elo value 1200'));
         const all = await traffic(page);
         assert.ok(all.lastIndexOf('> setoption name UCI_LimitStrength value false') < all.lastIndexOf('> go infinite'));
+
+        // A book picked during an analysis, and the analysis stopped while the
+        // page waits for the engine to be free to take the book: it stays
+        // stopped.
+        await page.evaluate(() => { window.holdBestmoves = true; });
+        const beforeBook = (await traffic(page)).length;
+        await page.setInputFiles('[data-testid="book-file"]', path.join(repoDir, 'tests', 'data', 'book-slice.bin'));
+        await page.waitForFunction((from) => window.engineTraffic.slice(from).includes('> stop'), beforeBook);
+        await page.click('[data-testid="analyse"]');
+        await page.evaluate(() => window.releaseBestmoves());
+        await page.waitForFunction(() => document.querySelector('[data-testid="book-status"]').textContent.startsWith('Book:'));
+        await waitEngineIdle(page);
+        await page.waitForTimeout(300);
+        assert.equal(await text(page, 'analyse'), 'Analyse');
+        const afterBook = await traffic(page);
+        assert.ok(afterBook.lastIndexOf('> go infinite') < afterBook.lastIndexOf('> setoption name Book File value /books/user.bin'),
+          'the analysis started again after the book');
+        await page.click('[data-testid="analyse"]');
 
         // Five lines for a while, with moves made: no main-thread task
         // works 50 ms. The browser's long tasks (PerformanceObserver) are
