@@ -39,6 +39,7 @@ let chromium;
 function recordEngineTraffic() {
   const Original = window.Worker;
   window.engineTraffic = [];
+  window.engineWorkers = [];
   window.holdBestmoves = false;
   const held = [];
   window.releaseBestmoves = () => {
@@ -56,6 +57,7 @@ function recordEngineTraffic() {
 
     constructor(...args) {
       super(...args);
+      if (String(args[0]).includes('orvane')) window.engineWorkers.push(this);
       this.addEventListener('message', (event) => {
         if (event.data && event.data.type === 'line') window.engineTraffic.push(`< ${event.data.line}`);
       });
@@ -483,12 +485,12 @@ for (const isolation of [true, false]) {
         await page.click('[data-testid="analyse"]');
         await page.evaluate(() => window.releaseBestmoves());
         await page.waitForFunction(() => document.querySelector('[data-testid="book-status"]').textContent.startsWith('Book:'));
-        await waitEngineIdle(page);
         await page.waitForTimeout(300);
         assert.equal(await text(page, 'analyse'), 'Analyse');
         const afterBook = await traffic(page);
         assert.ok(afterBook.lastIndexOf('> go infinite') < afterBook.lastIndexOf('> setoption name Book File value /books/user.bin'),
           'the analysis started again after the book');
+        await waitEngineIdle(page);
         await page.click('[data-testid="analyse"]');
 
         // Five lines for a while, with moves made: no main-thread task
@@ -514,6 +516,16 @@ for (const isolation of [true, false]) {
         assert.ok(tasks.length > 1000 && longest > 0, `${tasks.length} tasks traced`);
         assert.ok(longest < 50, `a main-thread task worked ${longest.toFixed(1)} ms`);
         assert.ok((await checkPaintedFrames(page)) > 0, 'no line painted during the five-line analysis');
+
+        // The engine ends while the page waits for it to be free: the wait
+        // ends and the page says so.
+        await page.evaluate(() => { window.holdBestmoves = true; });
+        const beforeQuit = (await traffic(page)).length;
+        await page.setInputFiles('[data-testid="book-file"]', path.join(repoDir, 'tests', 'data', 'book-slice.bin'));
+        await page.waitForFunction((from) => window.engineTraffic.slice(from).includes('> stop'), beforeQuit);
+        await page.evaluate(() => window.engineWorkers[0].postMessage({ type: 'send', text: 'quit\n' }));
+        await page.waitForFunction(() => document.querySelector('[data-testid="status"]').textContent.includes('Book not loaded: the engine has stopped'));
+        assert.match(await text(page, 'engine-status'), /^the engine stopped/);
 
         assert.deepEqual(problems, [], 'console errors, page errors or failed requests');
       } finally {
