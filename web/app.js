@@ -608,7 +608,7 @@ function onSetMoves() {
     return;
   }
   setGame(result.root, result.moves.map((move) => move.san));
-  showMessage(`${result.moves.length} moves played.`);
+  showMessage(`${result.moves.length} moves played.`, 'board');
 }
 
 function onTakeBack() {

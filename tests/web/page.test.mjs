@@ -477,7 +477,10 @@ for (const isolation of [true, false]) {
 
         // A book picked during an analysis, and the analysis stopped while the
         // page waits for the engine to be free to take the book: it stays
-        // stopped.
+        // stopped; the engine's note on the book has a line of its own and
+        // leaves the user's message.
+        await page.fill('[data-testid="moves-input"]', '1. e4 c5');
+        await page.click('[data-testid="set-moves"]');
         await page.evaluate(() => { window.holdBestmoves = true; });
         const beforeBook = (await traffic(page)).length;
         await page.setInputFiles('[data-testid="book-file"]', path.join(repoDir, 'tests', 'data', 'book-slice.bin'));
@@ -487,6 +490,8 @@ for (const isolation of [true, false]) {
         await page.waitForFunction(() => document.querySelector('[data-testid="book-status"]').textContent.startsWith('Book:'));
         await page.waitForTimeout(300);
         assert.equal(await text(page, 'analyse'), 'Analyse');
+        assert.equal(await text(page, 'status'), '2 moves played.');
+        assert.equal(await text(page, 'engine-note'), 'Book file is /books/user.bin');
         const afterBook = await traffic(page);
         assert.ok(afterBook.lastIndexOf('> go infinite') < afterBook.lastIndexOf('> setoption name Book File value /books/user.bin'),
           'the analysis started again after the book');
