@@ -35,7 +35,7 @@ let chromium;
 // Records what the page and the engine say to each other, in order, by
 // wrapping the Worker the engine runs in: "> " for a command, "< " for a line.
 // While window.holdBestmoves is true, bestmoves reach the page only when
-// window.releaseBestmoves() is called.
+// window.releaseBestmoves() is called; window.fakeBestmove replaces the next.
 function recordEngineTraffic() {
   const Original = window.Worker;
   window.engineTraffic = [];
@@ -50,6 +50,10 @@ function recordEngineTraffic() {
     set onmessage(handler) {
       super.onmessage = (event) => {
         const bestmove = event.data && event.data.type === 'line' && event.data.line.startsWith('bestmove');
+        if (bestmove && window.fakeBestmove) {
+          event = { data: { type: 'line', line: window.fakeBestmove } };
+          window.fakeBestmove = null;
+        }
         if (bestmove && window.holdBestmoves) held.push(() => handler.call(this, event));
         else handler.call(this, event);
       };
@@ -465,6 +469,16 @@ for (const isolation of [true, false]) {
             assert.ok(before.includes('> setoption name UCI_Elo value 1200'), `${before}`);
           }
         }
+        // A move the page refuses is shown, and the engine is asked again.
+        await page.fill('[data-testid="movetime"]', '0.3');
+        await page.evaluate(() => { window.fakeBestmove = 'bestmove e2e5'; });
+        await page.click('[data-testid="play"]');
+        await page.waitForFunction(() => document.querySelector('[data-testid="status"]').textContent ===
+          'Orvane answered e2e5, which is not a legal move here; it is asked again.');
+        await page.waitForFunction(() => document.querySelector('[data-testid="moves"]').textContent !== '', null, { timeout: 10000 });
+        await page.click('[data-testid="stop-play"]');
+        await page.fill('[data-testid="movetime"]', '5');
+
         // Analysis goes back to full strength; the play message goes.
         await page.click('[data-testid="play"]');
         assert.match(await text(page, 'status'), /^You play Black; Orvane plays at 1200 Elo, 5 s a move/);
