@@ -82,7 +82,6 @@ function recordFrames() {
     window.paintedFrames.push({
       fen: document.querySelector('[data-testid="board"]').dataset.fen,
       lines: [...document.querySelectorAll('#lines .line-moves')].map((line) => line.textContent).filter(Boolean),
-      depth: document.querySelector('[data-testid="depth"]').textContent,
     });
     requestAnimationFrame(sample);
   };
@@ -302,6 +301,10 @@ for (const isolation of [true, false]) {
 }
 
 const traffic = (page) => page.evaluate(() => window.engineTraffic.slice());
+const setFen = async (page, fen) => { await page.fill('[data-testid="fen-input"]', fen); await page.click('[data-testid="set-fen"]'); };
+const pasteMoves = async (page, moves) => { await page.fill('[data-testid="moves-input"]', moves); await page.click('[data-testid="set-moves"]'); };
+const waitDepth = (page, depth) => page.waitForFunction((least) => Number(document.querySelector('[data-testid="depth"]').textContent) >= least,
+  depth, { timeout: 30000 });
 
 // Runs `act` under a trace of the page's main thread; returns each task run
 // there as {wall, cpu} in milliseconds, and the durations of the long tasks
@@ -382,7 +385,7 @@ for (const isolation of [true, false]) {
         assert.equal(await page.inputValue('[data-testid="fen-input"]'), normal);
         assert.match(await text(page, 'status'), /multipv=9 in the address not used: 1 to 5 lines; 3 shown/);
         assert.equal(await page.inputValue('[data-testid="level"]'), '1800');
-        await page.waitForFunction(() => Number(document.querySelector('[data-testid="depth"]').textContent) >= 6, null, { timeout: 30000 });
+        await waitDepth(page, 6);
         const sent = await traffic(page);
         assert.ok(sent.includes(`> position fen ${normal}`), `the engine got ${sent.filter((line) => line.startsWith('> position'))}`);
         assert.ok(!sent.some((line) => /info string .*(FEN|position unchanged)/.test(line)), 'the engine refused the FEN');
@@ -399,7 +402,7 @@ for (const isolation of [true, false]) {
           await change();
           await page.waitForTimeout(40 + 60 * (i % 4));
         }
-        await page.waitForFunction(() => Number(document.querySelector('[data-testid="depth"]').textContent) >= 6, null, { timeout: 30000 });
+        await waitDepth(page, 6);
         assert.equal(await text(page, 'moves'), '1. Nf3 e5');
         const painted = await checkPaintedFrames(page);
         assert.ok(painted >= 10, `only ${painted} frames showed lines`);
@@ -407,8 +410,7 @@ for (const isolation of [true, false]) {
         // A FEN that chess.js takes and the engine refuses (the side not to
         // move is in check) leaves the board and its analysis as they were.
         const before = await page.inputValue('[data-testid="fen-input"]');
-        await page.fill('[data-testid="fen-input"]', '4k3/8/8/8/8/8/8/4R1K1 w - - 0 1');
-        await page.click('[data-testid="set-fen"]');
+        await setFen(page, '4k3/8/8/8/8/8/8/4R1K1 w - - 0 1');
         assert.match(await text(page, 'status'), /^FEN not set: the side not to move is in check; position unchanged/);
         assert.equal(await page.inputValue('[data-testid="fen-input"]'), before);
         await waitPiece(page, 'e5', 'bp');
@@ -416,8 +418,7 @@ for (const isolation of [true, false]) {
         assert.ok(!(await traffic(page)).some((line) => line.includes('4k3/8/8/8/8/8/8/4R1K1')), 'the refused FEN reached the engine');
 
         // A promotion chosen in the dialog reaches the engine as e7e8q.
-        await page.fill('[data-testid="fen-input"]', '8/4P2k/8/8/8/8/8/K7 w - - 0 1');
-        await page.click('[data-testid="set-fen"]');
+        await setFen(page, '8/4P2k/8/8/8/8/8/K7 w - - 0 1');
         await click(page, 'e7', 'e8');
         await page.click('#board .promotion-dialog-button[data-piece="wq"]');
         await waitPiece(page, 'e8', 'wq');
@@ -426,16 +427,14 @@ for (const isolation of [true, false]) {
 
         // A mate on the board: the result, a full bar, no speed, nothing to
         // analyse; a message lasts only while it is true.
-        await page.fill('[data-testid="fen-input"]', 'k7/1Q6/1K6/8/8/8/8/8 b - - 0 1');
-        await page.click('[data-testid="set-fen"]');
+        await setFen(page, 'k7/1Q6/1K6/8/8/8/8/8 b - - 0 1');
         await page.waitForFunction(() => document.querySelector('[data-testid="nps"]').textContent === '–');
         assert.equal(await text(page, 'status'), 'Checkmate: White wins.');
         assert.equal(await text(page, 'score'), '1-0');
         assert.equal(await text(page, 'analyse'), 'Analyse');
         assert.ok(await page.isDisabled('[data-testid="analyse"]'), 'Analyse offered on a mate');
         assert.equal(await page.evaluate(() => parseFloat(document.getElementById('eval-fill').style.height)), 100);
-        await page.fill('[data-testid="moves-input"]', '1. d4 d5');
-        await page.click('[data-testid="set-moves"]');
+        await pasteMoves(page, '1. d4 d5');
         assert.equal(await text(page, 'status'), '2 moves played.');
         await click(page, 'c2', 'c4');
         assert.equal(await text(page, 'status'), '');
@@ -493,8 +492,8 @@ for (const isolation of [true, false]) {
         // page waits for the engine to be free to take the book: it stays
         // stopped; the engine's note on the book has a line of its own and
         // leaves the user's message.
-        await page.fill('[data-testid="moves-input"]', '1. e4 c5');
-        await page.click('[data-testid="set-moves"]');
+        await pasteMoves(page, '1. e4 c5');
+        await waitDepth(page, 2);
         await page.evaluate(() => { window.holdBestmoves = true; });
         const beforeBook = (await traffic(page)).length;
         await page.setInputFiles('[data-testid="book-file"]', path.join(repoDir, 'tests', 'data', 'book-slice.bin'));
@@ -518,8 +517,7 @@ for (const isolation of [true, false]) {
         // on a busy machine a task of a few milliseconds may wait far longer
         // for a core, which is no work of the page.
         const { tasks, longTasks } = await mainThreadTasks(page, async () => {
-          await page.fill('[data-testid="fen-input"]', FEN);
-          await page.click('[data-testid="set-fen"]');
+          await setFen(page, FEN);
           await page.selectOption('[data-testid="multipv"]', '5');
           await page.waitForFunction(() => document.querySelectorAll('#lines .line-moves').length === 5, null, { timeout: 20000 });
           for (const [from, to] of [['f6', 'h5'], ['f4', 'g3'], ['h5', 'g3']]) {
