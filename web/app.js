@@ -462,11 +462,15 @@ function renderNow() {
   framePending = false;
   const job = shownJob();
   const lines = job ? job.lines.filter(Boolean) : [];
-  const first = lines[0];
+  if (lines.length > 0) askForSan(job, lines);
+  // Depth, score, lines, bar and arrow all come from the lines last written
+  // in SAN, so one frame never mixes two of the engine's answers.
+  const written = job && san.written && san.written.job === job ? san.written : { texts: [], lines: [] };
+  const first = written.lines[0];
   setText($('depth'), first ? String(first.depth) : '–');
   setText($('score'), first ? formatScore(first.score) : state.ending.result || '–');
   setText($('nps'), job && job.nps ? `${(job.nps / 1000).toFixed(0)} kN/s` : '–');
-  renderLines(job, lines);
+  renderLines(written);
   renderEvalBar(first);
   renderArrow(job && job.kind === 'analyse' ? first : null);
   setText($('message'), messageText());
@@ -480,25 +484,23 @@ function renderNow() {
 // has written, these very lines.
 function askForSan(job, lines) {
   const uci = lines.map((line) => line.uci.slice(0, PAINTED_PLIES));
-  const key = `${job.id} ${uci.map((moves) => moves.join(' ')).join(',')}`;
+  const key = `${job.id} ${lines.map((line, i) => `${line.depth} ${line.score.type} ${line.score.value} ${uci[i].join(' ')}`).join(',')}`;
   if (san.asked || key === san.lastKey) return;
   san.lastKey = key;
-  san.asked = { id: key, job, scores: lines.map((line) => line.score) };
+  san.asked = { id: key, job, lines };
   san.worker.postMessage({ id: key, fen: job.fen, lines: uci, limit: PAINTED_PLIES });
 }
 
 function onSanWritten({ data }) {
   const asked = san.asked;
   san.asked = null;
-  if (asked && asked.id === data.id) san.written = { job: asked.job, texts: data.texts, scores: asked.scores };
+  if (asked && asked.id === data.id) san.written = { job: asked.job, texts: data.texts, lines: asked.lines };
   renderSoon();
 }
 
-// The lines of the job shown, with the scores they were written with: a
-// line shows only once its SAN is back, and never a line of another job.
-function renderLines(job, lines) {
-  if (job && lines.length > 0) askForSan(job, lines);
-  const written = job && san.written && san.written.job === job ? san.written : { texts: [], scores: [] };
+// The lines written in SAN for the job shown, with their scores: a line
+// shows only once its SAN is back, and never a line of another job.
+function renderLines(written) {
   const list = $('lines');
   const items = list.children;
   const wanted = Math.max(1, written.texts.length);
@@ -512,7 +514,7 @@ function renderLines(job, lines) {
   list.classList.toggle('empty', written.texts.length === 0);
   for (let i = 0; i < items.length; i++) {
     const text = written.texts[i] || '';
-    setText(items[i].querySelector('.line-score'), text ? formatScore(written.scores[i]) : '');
+    setText(items[i].querySelector('.line-score'), text ? formatScore(written.lines[i].score) : '');
     setText(items[i].querySelector('.line-moves'), text);
   }
 }
