@@ -23,6 +23,11 @@ export function formatEval(score) {
   return (score.cp / 100).toFixed(2);
 }
 
+// The [%eval] command, kept on one line when the text wraps.
+function evalTag(score) {
+  return `[%eval\u00a0${formatEval(score)}]`;
+}
+
 // Plays SAN moves from a FEN.  Returns {fen, moves (UCI), san, ending} or
 // throws an Error naming the first move that cannot be played.
 export function gameFromSan(fen, sanMoves) {
@@ -140,7 +145,7 @@ export function reviewPgn(review, tags = {}, engineName = '') {
     if (judged && judged.class) tokens.push(Nags[judged.class]);
     const after = positions[i + 1];
     const words = [];
-    if (after && !(after.score.mate === 0)) words.push(`[%eval ${formatEval(after.score)}]`);
+    if (after && !(after.score.mate === 0)) words.push(evalTag(after.score));
     const better = judged && (judged.class === 'mistake' || judged.class === 'blunder');
     if (judged && judged.class) {
       const bestSan = lineText(before, [judged.best]).replace(/^\d+\.+ /, '');
@@ -151,7 +156,7 @@ export function reviewPgn(review, tags = {}, engineName = '') {
       needNumber = true;
     }
     if (better) {
-      tokens.push(`( ${lineText(before, judged.pv, `{ [%eval ${formatEval(positions[i].score)}] }`)} )`);
+      tokens.push(`( ${lineText(before, judged.pv, `{ ${evalTag(positions[i].score)} }`)} )`);
       needNumber = true;
     }
   });
