@@ -113,6 +113,11 @@ def main():
               "the parser reads the NAGs")
         check(all(g[3].strip().startswith("Accuracy: White ") for g in games), "each side's accuracy before the first move")
 
+    imported = subprocess.run(["node", "--input-type=module", "-e",
+                               "import { winPercent } from 'orvane/review.mjs'; console.log(winPercent({ cp: 0 }))"],
+                              capture_output=True, text=True, cwd=options.folder)
+    check(imported.stdout.strip() == "50", "import('orvane/review.mjs') in Node", imported.stderr[-300:])
+
     # Two bad games in the middle, on standard input.
     pieces = games_of(text)
     illegal = '[Event "illegal"]\n\n1. e4 e5 2. Ke3 *\n\n'
@@ -146,8 +151,11 @@ def main():
     blunder = '[Event "blunder"]\n\n1. e4 e5 2. Nf3 Qg5 3. d3 *\n'
     out = review(["--depth", "8"], tool, stdin=blunder)
     check(out.returncode == 0, "the package's engine reviews a game", out.stderr[-300:])
-    check(re.search(r"2\.\.\. Qg5 \$4 ", out.stdout) is not None, "the queen left to be taken is marked $4")
-    check(re.search(r"3\. d3 \$4 \{[^}]*Nxg5 was best", out.stdout) is not None and "( 3. Nxg5" in out.stdout,
+    flat = " ".join(out.stdout.split())
+    hung = re.search(r"2\.\.\. Qg5 \$4 \{ \[%eval (\d+\.\d\d)\]", flat)
+    check(hung is not None and float(hung.group(1)) > 5, "the queen left to be taken is marked $4, White far ahead",
+          out.stdout)
+    check(re.search(r"3\. d3 \$4 \{[^}]*Nxg5 was best", flat) is not None and "( 3. Nxg5" in flat,
           "the reply that does not take it is marked $4, with the capture as the better line")
 
     if failures:
