@@ -74,6 +74,7 @@ test('a game through a UCI engine: scores from White, mates, bounds, checkmate, 
   assert.deepEqual(review.positions.map((p) => p.score),
     [{ cp: 20 }, { cp: -40 }, { cp: -60 }, { mate: -1 }, { mate: 0, winner: 'black' }]);
   assert.deepEqual(review.positions.map((p) => p.best), ['e2e4', 'e7e5', 'e2e4', 'd8h4', null]);
+  assert.deepEqual(review.positions[0].pv, ['e2e4', 'e7e5']);
   assert.deepEqual(review.positions[3].pv, ['d8h4']);
   assert.deepEqual(review.moves.map((m) => m.class), ['inaccuracy', '', 'blunder', '']);
   assert.deepEqual(review.counts, { white: { inaccuracy: 1, mistake: 0, blunder: 1 }, black: { inaccuracy: 0, mistake: 0, blunder: 0 } });
@@ -95,7 +96,23 @@ test('a review stopped during a search drops that search and resumes to the same
   assert.equal(stopped.positions.length, 2);
   assert.ok(held.sent.includes('stop'));
 
-  const resumed = await reviewGame(FoolsMate, scriptedEngine().analyser.analyse, { limit: { depth: 9 }, resume: stopped });
+  // The engine's answer to a stopped search is not an analysis...
+  const direct = scriptedEngine(0);
+  const stop = new AbortController();
+  setTimeout(() => stop.abort(), 20);
+  assert.equal(await direct.analyser.analyse({ fen: 'startpos', moves: [] }, { depth: 9 }, stop.signal), null);
+  // ...nor is the answer of an analyse function that ignores the signal.
+  const deaf = new AbortController();
+  const ignoring = async (position, limit) => {
+    if (position.moves.length === 1) deaf.abort();
+    return { score: { cp: 1 }, best: 'a2a3', pv: ['a2a3'] };
+  };
+  const cut = await reviewGame(FoolsMate, ignoring, { limit: { depth: 9 }, signal: deaf.signal });
+  assert.equal(cut.positions.length, 1);
+
+  const rest = scriptedEngine();
+  const resumed = await reviewGame(FoolsMate, rest.analyser.analyse, { limit: { depth: 9 }, resume: stopped });
+  assert.equal(rest.sent.filter((line) => line.startsWith('go')).length, 3, 'only the positions not yet analysed');
   assert.equal(resumed.complete, true);
   assert.deepEqual(resumed.positions, whole.positions);
   assert.deepEqual(resumed.moves, whole.moves);
