@@ -8,8 +8,8 @@
   - a game with an illegal move and one that cannot be parsed, in the
     middle of the file on standard input, are named with their number and
     line, and the other games are written as before, exit status 1;
-  - SIGINT during the review leaves the games finished so far, valid PGN,
-    exit status 130;
+  - SIGINT during the review leaves the games finished so far, whole and
+    in order, valid PGN, exit status 130;
   - with the package's own engine (WebAssembly): a queen left to be taken
     is marked $4 and so is the reply that does not take it, with the capture
     as the better line.
@@ -22,6 +22,7 @@ import re
 import signal
 import subprocess
 import sys
+import time
 
 PGN_EXTRACT = "/usr/games/pgn-extract"
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -131,20 +132,23 @@ def main():
     check(f"game 17 (line {line_of('2. Qxx9')}):" in out.stderr, "the unreadable game is named with its number and line")
     check(out.stdout == one.stdout, "the other games are written as without the bad ones")
 
-    # SIGINT after three games.
-    process = subprocess.Popen([tool] + native + ["--jobs", "1", GAMES], stdout=subprocess.PIPE,
+    # SIGINT after three games, while the other job is inside a game.
+    process = subprocess.Popen([tool] + native + ["--jobs", "2", GAMES], stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, text=True)
     reviewed = 0
     for line in process.stderr:
         reviewed += " reviewed " in line
         if reviewed == 3:
+            time.sleep(0.1)
             process.send_signal(signal.SIGINT)
             break
     stdout, stderr = process.communicate(timeout=60)
     finished = games_of(stdout)
     check(process.returncode == 130, "SIGINT: status 130", f"status {process.returncode}; {stderr[-300:]}")
-    check(3 <= len(finished) < 20 and stdout == "".join(games_of(one.stdout)[:len(finished)]),
-          f"SIGINT: the {len(finished)} finished games are written whole")
+    whole = games_of(one.stdout)
+    places = [whole.index(game) if game in whole else -1 for game in finished]
+    check(3 <= len(finished) < 20 and -1 not in places and places == sorted(places),
+          f"SIGINT: the {len(finished)} finished games are written whole, in order", str(places))
     check(moves_of(stdout)[1] == "", "SIGINT: the output is valid PGN")
 
     # The package's own engine on a queen left to be taken.
