@@ -16,6 +16,8 @@
 #     illegal move, crash or stall;
 #   - the npm tarball installed into an empty folder: import('orvane')
 #     starts both engines and they search, and its orvane-node answers;
+#   - game review: the module's numbers (review.test.mjs) and the installed
+#     orvane-review on 20 games (check_review.py);
 #   - measured, not checked: bench nodes/second and processor time of the
 #     native build and of both engines in turn (ORVANE_WASM_BENCH_ROUNDS
 #     rounds, default 1);
@@ -34,7 +36,7 @@ echo "== WebAssembly build (Emscripten $(emcc --version | sed -n 1p | grep -o '[
 emcmake cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$dir" -j2
 for file in orvane-threads.js orvane-threads.wasm orvane-threads.worker.js orvane-single.js orvane-single.wasm \
-            orvane.mjs node.mjs orvane-worker.js orvane-host.js orvane.d.ts orvane-node; do
+            orvane.mjs node.mjs orvane-worker.js orvane-host.js orvane.d.ts orvane-node orvane-review; do
   [ -s "$dir/$file" ] || { echo "the build did not write $dir/$file" >&2; exit 1; }
 done
 
@@ -68,6 +70,10 @@ cp tests/wasm/npm_check.mjs "$folder/"
 answer=$(printf 'uci\nposition startpos\ngo depth 5\n' | "$folder/node_modules/.bin/orvane-node" --single | grep -c '^uciok$\|^bestmove ')
 [ "$answer" = "2" ] || { echo "the installed orvane-node did not answer uci and go" >&2; exit 1; }
 echo "installed $(basename "$tarball"): import('orvane') and orvane-node answer"
+
+echo "== Game review: the module's numbers, and the installed orvane-review on 20 games"
+node --test tests/wasm/review.test.mjs
+python3 tests/wasm/check_review.py --folder "$folder" --native "$native"
 
 echo "== Measured"
 gz() { cat "$@" | gzip -9 | wc -c; }
