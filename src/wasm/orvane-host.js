@@ -111,10 +111,7 @@
   // lock would leave it locked.
   function endThreads(PThread) {
     if (!PThread) return;
-    for (const worker of PThread.runningWorkers.concat(PThread.unusedWorkers)) {
-      worker.onmessage = () => {};  // what it posted before its end is dropped
-      worker.terminate();
-    }
+    for (const worker of PThread.runningWorkers.concat(PThread.unusedWorkers)) worker.terminate();
     PThread.runningWorkers.length = 0;
     PThread.unusedWorkers.length = 0;
   }
