@@ -253,10 +253,8 @@
       // The engine's exit ends only the engine (Node's process goes on
       // unless the host ends it in onExit).  The runtime also passes here
       // when main() has handed control back while the engine goes on; it
-      // calls onExit only when the engine has really ended.  A fault that
-      // the runtime caught (the stack already unwound) fails the engine.
+      // calls onExit only when the engine has really ended.
       quit: (status, toThrow) => {
-        if (!isExit(toThrow)) return fail(toThrow);
         throw toThrow;
       },
       // A main() that throws (a thread that cannot be made) fails the engine

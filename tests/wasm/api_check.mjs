@@ -12,7 +12,8 @@
 //   threaded start that fails falls back to the single-threaded engine, an
 //   engine that ends or fails during start-up rejects Orvane(), a worker
 //   that fails afterwards reaches onError and onExit(1), and every worker
-//   made is ended.
+//   made is ended.  In Node, a thread of the threaded engine that fails
+//   reaches onError and onExit(1).
 // The process must end by itself: a worker or thread left alive keeps it
 // running (run.sh bounds it).
 import { strict as assert } from "node:assert";
@@ -187,6 +188,27 @@ async function checkNode(dir) {
   const engine = await Orvane({ engine: "single" });
   engine.send("quit");
   assert.equal(await exitOf(engine, "quit"), 0, "quit");
+
+  // A thread of the threaded engine that fails reaches onError and
+  // onExit(1) (the runtime makes its threads with the global Worker, which
+  // it sets as it loads).
+  const threads = [];
+  const starting = Orvane({ engine: "threads" });
+  const ThreadWorker = globalThis.Worker;
+  globalThis.Worker = class extends ThreadWorker {
+    constructor(...args) {
+      super(...args);
+      threads.push(this);
+    }
+  };
+  const failing = await starting;
+  const seen = watch(failing, "node thread failure");
+  failing.send("uci");
+  await seen.until(/^uciok$/);
+  threads[0].emit("error", new Error("a fault in a thread"));
+  assert.equal(await exitOf(failing, "node thread failure"), 1);
+  assert.match(seen.errors.join("\n"), /engine failed: .*a fault in a thread/);
+  globalThis.Worker = ThreadWorker;
 
   // Shared memory refused: the default start falls back, a forced one rejects.
   const Memory = WebAssembly.Memory;
