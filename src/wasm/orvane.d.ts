@@ -31,7 +31,7 @@ export interface OrvaneEngine {
   /** Called with every line the engine prints on its standard error, and with "engine failed: ..." when the engine or one of its workers fails (by default: a console warning in browsers, standard error in Node). */
   onError: ((line: string) => void) | null;
   /**
-   * Called once when the engine has ended: 0 after "quit" or terminate(), 1 after a failure (reported
+   * Called once when the engine has ended, with its exit status: 0 after "quit" or terminate(), 1 after a failure (reported
    * to onError first).  After it, no line reaches onLine, send() does nothing and writeFile() rejects.
    */
   onExit: ((status: number) => void) | null;
