@@ -162,7 +162,7 @@
       else process.stderr.write(text + "\n");
     }
 
-    // A failure of the engine's code: it is told,
+    // A failure of the engine's code or of one of its threads: it is told,
     // and the engine ends with status 1 (an exit in disguise ends nothing).
     function fail(e) {
       if (isExit(e) || exited) return;
@@ -231,6 +231,21 @@
       if (handle.onExit) handle.onExit(status);
     }
 
+    // A thread of the threaded engine that throws fails the engine instead
+    // of throwing again in the host, where nobody would catch it.
+    function watchThreads(PThread) {
+      if (!PThread || !PThread.loadWasmModuleToWorker) return;
+      const load = PThread.loadWasmModuleToWorker;
+      PThread.loadWasmModuleToWorker = function (worker, ...rest) {
+        const result = load.call(this, worker, ...rest);
+        worker.onerror = (event) => {
+          if (event && event.preventDefault) event.preventDefault();
+          fail(event && event.error ? event.error : event);
+        };
+        return result;
+      };
+    }
+
     const settings = {
       arguments: options.arguments || [],
       print: (line) => { if (!exited && handle.onLine) handle.onLine(line); },
@@ -260,6 +275,7 @@
       onExit: (status) => finish(status),
       onAbort: (what) => fail(new Error(String(what))),
       preRun: [(M) => {
+        watchThreads(M.PThread);
         M.FS.mkdir(FileFolder);
         if (isNode) mountHostFolders(M.FS);
       }],

@@ -6,7 +6,8 @@
 // terminate() ends the engine at once: onExit(0) before it returns, no line after it, writes in
 // flight or later rejected, no thread left; a threaded start that fails falls back to the
 // single-threaded engine; a start that fails or ends rejects and ends its worker; a worker that
-// fails later reaches onError and onExit(1).  The process must end by itself (run.sh bounds it).
+// fails later, or a thread of the threaded engine in Node, reaches onError and onExit(1).  The
+// process must end by itself (run.sh bounds it).
 import { strict as assert } from "node:assert";
 import fs from "node:fs";
 import os from "node:os";
@@ -120,6 +121,25 @@ async function checkNode(dir) {
   const engine = await Orvane({ engine: "single" });
   engine.send("quit");
   assert.equal(await within(engine.exited, "quit"), 0);
+
+  // A thread that fails (the runtime makes them with the global Worker it sets as it loads).
+  const threads = [];
+  const starting = Orvane({ engine: "threads" });
+  const ThreadWorker = globalThis.Worker;
+  globalThis.Worker = class extends ThreadWorker {
+    constructor(...args) {
+      super(...args);
+      threads.push(this);
+    }
+  };
+  const failing = await starting;
+  const seen = watch(failing);
+  failing.send("uci");
+  await seen.until(/^uciok$/);
+  threads[0].emit("error", new Error("a fault in a thread"));
+  assert.deepEqual([await within(failing.exited, "a failed thread"), seen.exits], [1, [1]]);
+  assert.match(seen.errors.join(), /engine failed: .*a fault in a thread/);
+  globalThis.Worker = ThreadWorker;
 
   const Memory = WebAssembly.Memory;
   WebAssembly.Memory = function (descriptor) {
