@@ -126,12 +126,7 @@ async function checkNode(dir) {
   const threads = [];
   const starting = Orvane({ engine: "threads" });
   const ThreadWorker = globalThis.Worker;
-  globalThis.Worker = class extends ThreadWorker {
-    constructor(...args) {
-      super(...args);
-      threads.push(this);
-    }
-  };
+  globalThis.Worker = new Proxy(ThreadWorker, { construct: (Made, args) => threads[threads.push(new Made(...args)) - 1] });
   const failing = await starting;
   const seen = watch(failing);
   failing.send("uci");
