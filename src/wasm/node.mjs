@@ -5,8 +5,9 @@
 //   engine.send("go depth 12");
 // The engine runs in this process (its search threads on worker_threads)
 // and sees the machine's files, so the options that name files take
-// ordinary paths; writeFile adds files of its own (in memory).  See
-// orvane.d.ts for the whole interface.
+// ordinary paths; writeFile adds files of its own, in memory under /mem,
+// as in a browser.  If the threaded engine cannot start (no shared memory),
+// the single-threaded one does.  See orvane.d.ts for the whole interface.
 import { createRequire } from "node:module";
 import { readFileSync } from "node:fs";
 import { fileURLToPath } from "node:url";
@@ -16,60 +17,52 @@ const require = createRequire(import.meta.url);
 const { startEngine } = require("./orvane-host.js");
 const here = dirname(fileURLToPath(import.meta.url));
 
-// Makes every folder on the way to `name` and writes the bytes there.
-function writeInto(FS, name, bytes) {
-  const folders = name.split("/").slice(0, -1);
-  let path = "";
-  for (const folder of folders) {
-    if (!folder) continue;
-    path += "/" + folder;
-    try {
-      FS.mkdir(path);
-    } catch (e) {
-      // there already
-    }
-  }
-  FS.writeFile(name, bytes);
-}
-
-export default async function Orvane(options = {}) {
-  const flavour = options.engine === "single" ? "single" : "threads";
-  let exitStatus = null;
-  let onExitSet = null;
-  const exited = new Promise((resolve) => { onExitSet = resolve; });
-  const handle = await startEngine(require(join(here, "orvane-" + flavour + ".js")), {
-    wasmBinary: readFileSync(join(here, "orvane-" + flavour + ".wasm")),
-    onExit: (status) => {
-      exitStatus = status;
-      onExitSet(status);
-      if (engine.onExit) engine.onExit(status);
-    },
-  });
+async function startFlavour(flavour, options) {
+  let exitedSet = null;
   const engine = {
     flavour,
     onLine: null,
     onError: null,
     onExit: null,
-    exited,
+    exited: new Promise((resolve) => { exitedSet = resolve; }),
     send(line) {
-      if (exitStatus === null) handle.send(String(line).replace(/\n?$/, "\n"));
+      if (!handle.exited) handle.send(String(line).replace(/\n?$/, "\n"));
     },
     async writeFile(name, bytes) {
-      writeInto(handle.module.FS, name, bytes instanceof Uint8Array ? bytes : new Uint8Array(bytes));
+      return handle.writeFile(name, bytes);
     },
     terminate() {
-      engine.send("quit");
-      handle.end();
+      handle.kill();
     },
   };
-  handle.onLine = (line) => { if (engine.onLine) engine.onLine(line); };
-  handle.onError = (line) => {
-    if (engine.onError) engine.onError(line);
-    else process.stderr.write(line + "\n");
-  };
-  if (options.threads && options.threads > 1 && flavour === "threads")
+  const handle = await startEngine(require(join(here, "orvane-" + flavour + ".js")), {
+    wasmBinary: readFileSync(join(here, "orvane-" + flavour + ".wasm")),
+    onLine: (line) => { if (engine.onLine) engine.onLine(line); },
+    onError: (line) => {
+      if (engine.onError) engine.onError(line);
+      else process.stderr.write(line + "\n");
+    },
+    onExit: (status) => {
+      exitedSet(status);
+      if (engine.onExit) engine.onExit(status);
+    },
+  });
+  if (options.threads > 1 && flavour === "threads")
     engine.send("setoption name Threads value " + Math.floor(options.threads));
   return engine;
+}
+
+export default async function Orvane(options = {}) {
+  if (options.engine !== undefined && options.engine !== "threads" && options.engine !== "single")
+    throw new Error("Orvane: engine is \"threads\" or \"single\", not " + JSON.stringify(options.engine));
+  if (options.engine) return startFlavour(options.engine, options);
+  try {
+    return await startFlavour("threads", options);
+  } catch (error) {
+    process.emitWarning((error && error.message ? error.message : String(error)) +
+      "; starting the single-threaded engine");
+    return startFlavour("single", options);
+  }
 }
 
 export { Orvane };

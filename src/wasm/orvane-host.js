@@ -26,15 +26,20 @@
     };
   }
 
+  // The folder that writeFile fills.  It lives in memory in every host: in
+  // Node the machine's own folders are mounted beside it, never over it.
+  const FileFolder = "/mem";
+
   // Under Node the engine sees the machine's own files: each folder at the
   // root of the machine is mounted over the in-memory file system (NODEFS)
   // and the working folder is Node's.  In a browser the engine keeps the
-  // in-memory files only (MEMFS), which writeFile fills.
+  // in-memory files only (MEMFS).
   function mountHostFolders(FS) {
     const fs = require("fs");
     const NODEFS = FS.filesystems.NODEFS;
     for (const name of fs.readdirSync("/")) {
-      if (name === "dev" || name === "proc") continue;  // the runtime's own devices stay
+      // the runtime's own devices and writeFile's folder stay in memory
+      if (name === "dev" || name === "proc" || "/" + name === FileFolder) continue;
       const path = "/" + name;
       try {
         if (!fs.statSync(path).isDirectory()) continue;
@@ -55,16 +60,70 @@
     }
   }
 
+  // The engine's name for a file that writeFile puts in FileFolder: a
+  // relative name is read from that folder whatever the working folder is,
+  // an absolute one must lie inside it.  Throws on any other name, so no
+  // write ever leaves the folder.
+  function memoryPath(name) {
+    if (typeof name !== "string" || name === "" || name.includes("\0") || name.endsWith("/"))
+      throw new Error("writeFile needs a file name, not " + JSON.stringify(name));
+    let rest = name;
+    if (name.startsWith("/")) {
+      if (!name.startsWith(FileFolder + "/"))
+        throw new Error("writeFile keeps files under " + FileFolder + "/; " + name + " is outside it");
+      rest = name.slice(FileFolder.length + 1);
+    }
+    const parts = rest.split("/").filter((part) => part !== "" && part !== ".");
+    if (parts.includes("..")) throw new Error("writeFile takes no \"..\" in a name: " + name);
+    return FileFolder + "/" + parts.join("/");
+  }
+
+  // Writes the bytes at memoryPath(name), making the folders on the way;
+  // returns that path.
+  function writeMemoryFile(FS, name, bytes) {
+    const path = memoryPath(name);
+    const folders = path.split("/").slice(1, -1);
+    let folder = "";
+    for (const part of folders) {
+      folder += "/" + part;
+      try {
+        FS.mkdir(folder);
+      } catch (e) {
+        // there already (a file of that name makes the write below fail)
+      }
+    }
+    try {
+      FS.writeFile(path, bytes instanceof Uint8Array ? bytes : new Uint8Array(bytes));
+    } catch (e) {
+      const why = { 31: "a folder has that name", 54: "a file stands where a folder should be" }[e && e.errno];
+      throw new Error("cannot write " + path + (why ? ": " + why : ""));
+    }
+    return path;
+  }
+
   // Whether an exception is the runtime's way of ending (exit or "unwind").
   function isExit(e) {
     return e === "unwind" || (e && e.name === "ExitStatus");
+  }
+
+  // Ends every thread of a threaded engine at once.  Nothing is freed in
+  // the engine's memory: a thread stopped while it held the allocator's
+  // lock would leave it locked.
+  function endThreads(PThread) {
+    if (!PThread) return;
+    for (const worker of PThread.runningWorkers.concat(PThread.unusedWorkers)) worker.terminate();
+    PThread.runningWorkers.length = 0;
+    PThread.unusedWorkers.length = 0;
   }
 
   // Starts the engine built into `factory` (the glue's module factory).
   // options: arguments (command-line words), wasmBinary (the module's bytes,
   // when the host loads them itself), locateFile, mainScriptUrlOrBlob,
   // single (the engine without threads), onLine, onError, onExit.
-  // Resolves to the engine's handle once its runtime is up.
+  // Resolves to the engine's handle once its runtime is up and its main()
+  // runs; rejects, with every thread it made ended, when start-up fails or
+  // the engine ends first.  After the end (exit, failure or kill()) no line
+  // reaches onLine and onExit has been called once.
   function startEngine(factory, options) {
     const yieldTurn = nextTurn();
     const pending = [];     // byte chunks not yet taken by the engine
@@ -73,6 +132,7 @@
     let exited = false;
     let Module = null;
     let staging = 0;
+    let startFailure = null;  // why the engine ended before it was handed out
 
     const handle = {
       onLine: options.onLine || null,
@@ -86,23 +146,39 @@
         inputClosed = true;
         pump();
       },
+      // Puts a file into the engine's in-memory folder; returns its path there.
+      writeFile: (name, bytes) => {
+        if (exited) throw new Error("the engine has ended");
+        return writeMemoryFile(Module.FS, name, bytes);
+      },
+      // Ends the engine where it stands, as killing a process would.
+      kill: () => finish(0),
       module: null,
     };
 
-    function report(e) {
-      if (isExit(e)) return;
-      const text = "engine failed: " + (e && e.message ? e.message : String(e));
+    function warn(text) {
       if (handle.onError) handle.onError(text);
-      else console.error(text);
+      else if (!isNode) console.warn(text);
+      else process.stderr.write(text + "\n");
+    }
+
+    // A failure of the engine's code or of one of its threads: it is told,
+    // and the engine ends with status 1 (an exit in disguise ends nothing).
+    function fail(e) {
+      if (isExit(e) || exited) return;
+      if (Module) warn("engine failed: " + (e && e.message ? e.message : String(e)));
+      else startFailure = e;  // the start rejects with it
+      finish(1);
     }
 
     // Calls the wake-up of an engine that handed control over (the
     // single-threaded one): its exit arrives here as an exception.
     function resume(wakeUp) {
+      if (exited) return;
       try {
         wakeUp();
       } catch (e) {
-        report(e);
+        fail(e);
       }
     }
 
@@ -143,21 +219,37 @@
       pump();
     }
 
+    // The engine's end, whatever brought it: its threads are ended (a
+    // thread still searching is stopped where it stands) and onExit runs.
     function finish(status) {
       if (exited) return;
       exited = true;
+      if (!Module && !startFailure) startFailure = new Error("the engine ended during start-up (status " + status + ")");
       if (retryTimer) clearTimeout(retryTimer);
+      pending.length = 0;
+      endThreads(settings.PThread);
       if (handle.onExit) handle.onExit(status);
+    }
+
+    // A thread of the threaded engine that throws fails the engine instead
+    // of throwing again in the host, where nobody would catch it.
+    function watchThreads(PThread) {
+      if (!PThread || !PThread.loadWasmModuleToWorker) return;
+      const load = PThread.loadWasmModuleToWorker;
+      PThread.loadWasmModuleToWorker = function (worker, ...rest) {
+        const result = load.call(this, worker, ...rest);
+        worker.onerror = (event) => {
+          if (event && event.preventDefault) event.preventDefault();
+          fail(event && event.error ? event.error : event);
+        };
+        return result;
+      };
     }
 
     const settings = {
       arguments: options.arguments || [],
-      print: (line) => { if (handle.onLine) handle.onLine(line); },
-      printErr: (line) => {
-        if (handle.onError) handle.onError(line);
-        else if (!isNode) console.warn(line);
-        else process.stderr.write(line + "\n");
-      },
+      print: (line) => { if (!exited && handle.onLine) handle.onLine(line); },
+      printErr: (line) => { if (!exited) warn(line); },
       // The engine's exit ends only the engine (Node's process goes on
       // unless the host ends it in onExit).  The runtime also passes here
       // when main() has handed control back while the engine goes on; it
@@ -165,13 +257,28 @@
       quit: (status, toThrow) => {
         throw toThrow;
       },
-      onExit: (status) => finish(status),
-      onAbort: (what) => {
-        if (exited) return;
-        report(new Error(String(what)));
-        finish(134);
+      // A main() that throws (a thread that cannot be made) fails the engine
+      // instead of escaping into the runtime's start, where nobody catches it.
+      onRuntimeInitialized: () => {
+        const name = settings._emscripten_proxy_main ? "_emscripten_proxy_main" : "_main";
+        const entry = settings[name];
+        settings[name] = (...args) => {
+          try {
+            return entry(...args);
+          } catch (e) {
+            if (isExit(e)) throw e;
+            fail(e);
+            return 1;
+          }
+        };
       },
-      preRun: [(M) => { if (isNode) mountHostFolders(M.FS); }],
+      onExit: (status) => finish(status),
+      onAbort: (what) => fail(new Error(String(what))),
+      preRun: [(M) => {
+        watchThreads(M.PThread);
+        M.FS.mkdir(FileFolder);
+        if (isNode) mountHostFolders(M.FS);
+      }],
       orvaneYield: (wakeUp) => yieldTurn(() => resume(wakeUp)),
       orvaneResume: null,
     };
@@ -179,12 +286,18 @@
     if (options.locateFile) settings.locateFile = options.locateFile;
     if (options.mainScriptUrlOrBlob) settings.mainScriptUrlOrBlob = options.mainScriptUrlOrBlob;
 
-    return factory(settings).then((instance) => {
+    // The glue may throw at once (shared memory refused) or reject later.
+    return new Promise((resolve) => resolve(factory(settings))).then((instance) => {
+      if (exited) throw startFailure instanceof Error ? startFailure : new Error(String(startFailure));
       Module = instance;
       handle.module = instance;
       staging = Module._orvane_input_staging();
       pump();
       return handle;
+    }, (error) => {
+      exited = true;
+      endThreads(settings.PThread);
+      throw error instanceof Error ? error : new Error(String(error));
     });
   }
 

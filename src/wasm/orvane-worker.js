@@ -4,24 +4,14 @@
 // the package folder}, {type: "send", text}, {type: "writeFile", id, name,
 // bytes}.  To the page: {type: "ready"}, {type: "failed", message},
 // {type: "line", line}, {type: "error", line}, {type: "exit", status},
-// {type: "written", id, error}.
+// {type: "written", id, path, error}.  The page ends the worker itself
+// (terminate(), or after "exit" or "failed").
 "use strict";
 
 let engine = null;
 
-// Makes every folder on the way to `name` and writes the bytes there.
-function writeInto(FS, name, bytes) {
-  let path = "";
-  for (const folder of name.split("/").slice(0, -1)) {
-    if (!folder) continue;
-    path += "/" + folder;
-    try {
-      FS.mkdir(path);
-    } catch (e) {
-      // there already
-    }
-  }
-  FS.writeFile(name, bytes);
+function messageOf(error) {
+  return String(error && error.message ? error.message : error);
 }
 
 function start(message) {
@@ -29,32 +19,32 @@ function start(message) {
   const script = base + "orvane-" + message.engine + ".js";
   importScripts(base + "orvane-host.js", script);
   const factory = message.engine === "threads" ? self.OrvaneThreads : self.OrvaneSingle;
-  self.OrvaneHost.startEngine(factory, {
+  return self.OrvaneHost.startEngine(factory, {
     locateFile: (name) => base + name,
     // The engine's threads load the same script into workers of their own.
     mainScriptUrlOrBlob: script,
     onLine: (line) => postMessage({ type: "line", line }),
     onError: (line) => postMessage({ type: "error", line }),
-    onExit: (status) => postMessage({ type: "exit", status }),
-  }).then((handle) => {
-    engine = handle;
-    postMessage({ type: "ready" });
-  }, (error) => postMessage({ type: "failed", message: String(error && error.message ? error.message : error) }));
+    // An end during start-up is told by "failed", with its reason.
+    onExit: (status) => { if (engine) postMessage({ type: "exit", status }); },
+  });
 }
 
 onmessage = (event) => {
   const message = event.data;
   if (message.type === "start") {
-    start(message);
+    new Promise((resolve) => resolve(start(message))).then((handle) => {
+      engine = handle;
+      postMessage({ type: "ready" });
+    }, (error) => postMessage({ type: "failed", message: messageOf(error) }));
   } else if (message.type === "send") {
     if (engine) engine.send(message.text);
   } else if (message.type === "writeFile") {
-    let error = null;
     try {
-      writeInto(engine.module.FS, message.name, message.bytes);
+      if (!engine) throw new Error("the engine is not running");
+      postMessage({ type: "written", id: message.id, path: engine.writeFile(message.name, message.bytes) });
     } catch (e) {
-      error = "cannot write " + message.name + ": " + (e && e.message ? e.message : e);
+      postMessage({ type: "written", id: message.id, error: messageOf(e) });
     }
-    postMessage({ type: "written", id: message.id, error });
   }
 };

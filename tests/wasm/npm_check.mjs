@@ -30,8 +30,8 @@ for (const engineName of ["threads", "single"]) {
   });
   engine.send("uci");
   await until(/^uciok$/);
-  await engine.writeFile("/books/user.bin", book);
-  engine.send("setoption name Book File value /books/user.bin");
+  const name = await engine.writeFile("books/user.bin", book);
+  engine.send("setoption name Book File value " + name);
   engine.send("position startpos");
   engine.send("go depth 6");
   assert.equal(await until(/^bestmove /), "bestmove e2e4", engineName + ": the book written by writeFile answers");

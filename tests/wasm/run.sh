@@ -11,6 +11,8 @@
 #     50 ms during a search and a perft, a Hash too large for 32-bit memory
 #     leaves a working table, Threads goes up to the host's processor
 #     count, bad input gets one line (check_node.py);
+#   - the JavaScript API of both factories keeps the promises of
+#     orvane.d.ts: writeFile, terminate(), fallback, failures (api_check.mjs);
 #   - games of each engine against the native build at 10+0.1 (the shared
 #     match script, Debian's stockfish as referee) with no time loss,
 #     illegal move, crash or stall;
@@ -46,6 +48,7 @@ echo "== Both engines under Node against the native build"
 python3 tests/cross/check_engine.py --engine "$node_engine" --native "$native" --perft-budget 1000000
 python3 tests/cross/check_engine.py --engine "$node_engine --single" --native "$native" --perft-budget 1000000
 python3 tests/wasm/check_node.py --node-engine "$node_engine"
+timeout 300 node tests/wasm/api_check.mjs "$dir"
 
 echo "== Games against the native build at 10+0.1"
 for flavour in "" "--single"; do
