@@ -15,7 +15,7 @@ import { PromotionDialog, PROMOTION_DIALOG_RESULT_TYPE } from 'cm-chessboard/src
 import { parseInfo, whiteScore, formatScore, whiteShare, numberMoves, readGame, fenProblem, uciToMove } from './uci.js';
 
 const ENGINE_URL = '/engine/orvane.mjs';
-const BOOK_NAME = '/books/user.bin';
+const BOOK_NAME = '/mem/books/user.bin';
 const LOG_LINES = 300;
 const PAINTED_PLIES = 14;          // moves of a line written out; the rest is cut off by the panel anyway
 const MAX_LINES = 5;

@@ -504,9 +504,9 @@ for (const isolation of [true, false]) {
         await page.waitForTimeout(300);
         assert.equal(await text(page, 'analyse'), 'Analyse');
         assert.equal(await text(page, 'status'), '2 moves played.');
-        assert.equal(await text(page, 'engine-note'), 'Book file is /books/user.bin');
+        assert.equal(await text(page, 'engine-note'), 'Book file is /mem/books/user.bin');
         const afterBook = await traffic(page);
-        assert.ok(afterBook.lastIndexOf('> go infinite') < afterBook.lastIndexOf('> setoption name Book File value /books/user.bin'),
+        assert.ok(afterBook.lastIndexOf('> go infinite') < afterBook.lastIndexOf('> setoption name Book File value /mem/books/user.bin'),
           'the analysis started again after the book');
         await waitEngineIdle(page);
         await page.click('[data-testid="analyse"]');
