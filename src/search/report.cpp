@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "board/movetext.h"
+#include "board/output.h"
 #include "search/driver.h"
 #include "search/flags.h"
 #include "search/threads.h"
@@ -22,10 +23,7 @@ int mateMoves(int v) {
   return v > 0 ? (MateScore - v) / 2 + 1 : -((MateScore - 1 - std::abs(v)) / 2) - 1;
 }
 
-void writeLine(const std::string& line) {
-  std::fputs(line.c_str(), stdout);
-  std::fflush(stdout);
-}
+void writeLine(const std::string& line) { writeText(line); }
 
 // "time <ms> nodes <n>" and the speed text pieces shared by the reports.
 struct Stats {
