@@ -44,6 +44,10 @@ echo "== Both engines under Node against the native build"
 python3 tests/cross/check_engine.py --engine "$node_engine" --native "$native" --perft-budget 1000000
 python3 tests/cross/check_engine.py --engine "$node_engine --single" --native "$native" --perft-budget 1000000
 python3 tests/wasm/check_node.py --node-engine "$node_engine"
+# The endings of a search that ended by itself, and no output lost to a
+# non-blocking pipe read late (the checks every engine gets).
+python3 tests/cross/check_input.py --engine "$node_engine" --output
+python3 tests/cross/check_input.py --engine "$node_engine --single" --output
 
 echo "== Games against the native build at 10+0.1"
 for flavour in "" "--single"; do
