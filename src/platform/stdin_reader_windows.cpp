@@ -83,8 +83,12 @@ long readStandardInput(char* buffer, size_t size) {
   }
   DWORD n = 0;
   const BOOL ok = ReadFile(input, buffer, (DWORD)size, &n, nullptr);
+  const DWORD error = ok ? 0 : GetLastError();
   reading.store(false);
   if (interrupted.load()) return -1;
+  // A message-mode pipe's message longer than the buffer: its first part
+  // is here, the next reads take the rest.
+  if (error == ERROR_MORE_DATA) return (long)n;
   // A broken pipe is the end of a pipe, no bytes the end of a file, of a
   // Unix pipe under Wine, or Ctrl+Z typed on a console.
   return ok && n > 0 ? (long)n : -1;
