@@ -41,14 +41,22 @@ bool isConsole(HANDLE input) {
   return GetFileType(input) == FILE_TYPE_CHAR && GetConsoleMode(input, &mode);
 }
 
+// The id of the thread whose handle readerThread holds.
+std::atomic<DWORD> readerThreadId{0};
+
 // Keeps a real handle of the calling thread (GetCurrentThread's handle
-// means "the caller" in whichever thread uses it).
+// means "the caller" in whichever thread uses it), taken again when another
+// thread reads, so the interrupt cancels the read of the latest reader.
 void rememberReaderThread() {
-  if (readerThread.load() != nullptr) return;
+  if (readerThread.load() != nullptr && readerThreadId.load() == GetCurrentThreadId()) return;
   HANDLE self = nullptr;
-  if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
-                      DUPLICATE_SAME_ACCESS))
-    readerThread.store(self);
+  if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS))
+    return;
+  // The handle of an earlier reader stays open: the interrupt may be using
+  // it (in the engine only the input thread ever reads).
+  readerThreadId.store(GetCurrentThreadId());
+  readerThread.store(self);
 }
 
 // Puts a press and release of Enter into the console's input, which ends a
