@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "board/output.h"
 #include "board/position.h"
 #include "board/settings.h"
 #include "eval/evaluate.h"
@@ -67,8 +68,7 @@ RepetitionResult runRepetition(int maxDepth) {
   const double start = now();
   double previousElapsed = 1e15;
   for (int depth = FirstBenchDepth; depth <= maxDepth; depth++) {
-    std::printf("\n%2d ", depth);
-    std::fflush(stdout);
+    writePart("\n%2d ", depth);
     long long total = 0;
     for (const char* text : benchPositions) {
       const std::string fen = benchFen(text);
@@ -80,22 +80,19 @@ RepetitionResult runRepetition(int maxDepth) {
       }
       search(root, depth, "", NoTimeLimit, NoTimeLimit);
       total += (long long)totalNodes();
-      std::printf(".");
-      std::fflush(stdout);
+      writePart(".");
     }
     const double elapsed = now() - start;
     if (depth == FirstBenchDepth)
-      std::printf(" %14lld nds %7.2f sec", total, elapsed);
+      writePart(" %14lld nds %7.2f sec", total, elapsed);
     else
-      std::printf(" %14lld nds %7.2f sec  %6.2f bf", total, elapsed, elapsed / previousElapsed);
-    std::fflush(stdout);
+      writePart(" %14lld nds %7.2f sec  %6.2f bf", total, elapsed, elapsed / previousElapsed);
     previousElapsed = elapsed;
     result.deepestTotal = total;
     result.nodes += total;
     result.seconds = elapsed;
   }
-  std::printf("\n\n");
-  std::fflush(stdout);
+  writePart("\n\n");
   return result;
 }
 
@@ -104,8 +101,7 @@ RepetitionResult runRepetition(int maxDepth) {
 // prints a number.
 void printSignature(long long signature, long long nodes, double seconds) {
   const long long nodesPerSecond = (long long)((double)nodes / std::max(seconds, 0.001));
-  std::printf("Nodes searched: %lld\nNodes/second: %lld\n", signature, nodesPerSecond);
-  std::fflush(stdout);
+  writeLine("Nodes searched: %lld\nNodes/second: %lld", signature, nodesPerSecond);
 }
 
 }  // namespace

@@ -62,13 +62,21 @@ void raiseWake() {
   wakeCondition.notify_one();
 }
 
+namespace {
+// The end of input and a quit are raised once and stay: a wait that began
+// after their wake-up was taken would never end, so they end every wait.
+bool nothingMoreToWaitFor() {
+  return inputEnded.load(std::memory_order_acquire) || quitRequested.load(std::memory_order_relaxed);
+}
+}  // namespace
+
 void waitForWake() {
 #ifdef ORVANE_INPUT_FROM_HOST
   // Without an input thread the wait reads the input itself (hostinput.h).
-  while (wakeFlag == 0) takeHostInput(true);
+  while (wakeFlag == 0 && !nothingMoreToWaitFor()) takeHostInput(true);
 #else
   std::unique_lock<std::mutex> lock(wakeMutex);
-  wakeCondition.wait(lock, [] { return wakeFlag != 0; });
+  wakeCondition.wait(lock, [] { return wakeFlag != 0 || nothingMoreToWaitFor(); });
 #endif
   wakeFlag = 0;
 }

@@ -51,8 +51,9 @@ std::optional<std::string> popCommand();
 // Appends a line to the queue and wakes the main thread.
 void pushCommand(const std::string& line);
 
-// Idle wait of the main loop: sleeps until the wake flag is set, then
-// clears it.
+// Idle wait of the main loop and of a search that has ended but may not
+// answer yet: sleeps until the wake flag is set, then clears it.  Once the
+// input has ended or a quit is pending it returns at once.
 void waitForWake();
 // Sets the wake flag and signals the main loop.
 void raiseWake();

@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
   buildPool();
 
   hasPopcnt = cpuHasPopcnt() ? 1 : 0;
-  std::printf("Orvane %s 64-bit by %s\n", ORVANE_VERSION, EngineAuthors);
+  writeLine("Orvane %s 64-bit by %s", ORVANE_VERSION, EngineAuthors);
   if (hasPopcnt) writeLine("using hardware POPCNT");
 
   initBitboards();

@@ -382,9 +382,8 @@ void evalCommand() {
   Position pos = currentPosition();
   attachEvalCaches(pos, caches);
   std::string trace = evalTrace(pos);
-  std::fputs(trace.c_str(), stdout);
-  if (!trace.empty() && trace.back() != '\n') std::fputc('\n', stdout);
-  std::fflush(stdout);
+  if (!trace.empty() && trace.back() != '\n') trace += '\n';
+  writeText(trace);
 }
 
 // ---------------------------------------------------------------- dispatch

@@ -43,6 +43,16 @@ bool isSeparator(char c) {
 }  // namespace
 
 std::string joinPath(const std::string& dir, const std::string& name) {
+#ifdef _WIN32
+  // A "\\?\" name reaches the file system as it is spelt, with no "/"
+  // turned into "\": the join always uses "\", in place of whatever
+  // separators the folder ends in.
+  if (dir.rfind("\\\\?\\", 0) == 0) {
+    size_t end = dir.size();
+    while (end > 4 && isSeparator(dir[end - 1])) --end;
+    return dir.substr(0, end) + '\\' + name;
+  }
+#endif
   if (!dir.empty() && isSeparator(dir.back())) return dir + name;
   return dir + PathSeparator + name;
 }

@@ -70,8 +70,14 @@ HANDLE openDiskFile(const char* path, DWORD access, DWORD creation, std::string*
     *problem = "a directory, not a file";
     return INVALID_HANDLE_VALUE;
   }
+  // Replacing a hidden or system file fails unless the new file keeps
+  // those attributes, so a save over one keeps them; a read-only file is
+  // refused by the system.
+  const DWORD kept = attributes == INVALID_FILE_ATTRIBUTES || creation != CREATE_ALWAYS
+                         ? 0
+                         : attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   HANDLE file = CreateFileW(name.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+                            creation, kept ? kept : FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (missingError(error)) errno = ENOENT;

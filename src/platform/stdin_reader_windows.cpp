@@ -41,14 +41,22 @@ bool isConsole(HANDLE input) {
   return GetFileType(input) == FILE_TYPE_CHAR && GetConsoleMode(input, &mode);
 }
 
+// The id of the thread whose handle readerThread holds.
+std::atomic<DWORD> readerThreadId{0};
+
 // Keeps a real handle of the calling thread (GetCurrentThread's handle
-// means "the caller" in whichever thread uses it).
+// means "the caller" in whichever thread uses it), taken again when another
+// thread reads, so the interrupt cancels the read of the latest reader.
 void rememberReaderThread() {
-  if (readerThread.load() != nullptr) return;
+  if (readerThread.load() != nullptr && readerThreadId.load() == GetCurrentThreadId()) return;
   HANDLE self = nullptr;
-  if (DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
-                      DUPLICATE_SAME_ACCESS))
-    readerThread.store(self);
+  if (!DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS))
+    return;
+  // The handle of an earlier reader stays open: the interrupt may be using
+  // it (in the engine only the input thread ever reads).
+  readerThreadId.store(GetCurrentThreadId());
+  readerThread.store(self);
 }
 
 // Puts a press and release of Enter into the console's input, which ends a
@@ -83,8 +91,12 @@ long readStandardInput(char* buffer, size_t size) {
   }
   DWORD n = 0;
   const BOOL ok = ReadFile(input, buffer, (DWORD)size, &n, nullptr);
+  const DWORD error = ok ? 0 : GetLastError();
   reading.store(false);
   if (interrupted.load()) return -1;
+  // A message-mode pipe's message longer than the buffer: its first part
+  // is here, the next reads take the rest.
+  if (error == ERROR_MORE_DATA) return (long)n;
   // A broken pipe is the end of a pipe, no bytes the end of a file, of a
   // Unix pipe under Wine, or Ctrl+Z typed on a console.
   return ok && n > 0 ? (long)n : -1;

@@ -355,8 +355,7 @@ int search(Position& root, int depthLimit, const char* searchMovesText, double t
     endProcessIfQuitting();
     depth = lastIteration = d;
     if (!benchMode.load(std::memory_order_relaxed)) {
-      std::printf("info depth %d %s\n", d, statisticsText().c_str());
-      std::fflush(stdout);
+      writeLine("info depth %d %s", d, statisticsText().c_str());
     }
     for (int i = 0; main.rootMoves[i].move; i++) main.rootMoves[i].nodes = 1;
     // A book move is played at once, without a move to ponder on.
@@ -411,12 +410,11 @@ int search(Position& root, int depthLimit, const char* searchMovesText, double t
     searching.store(0, std::memory_order_relaxed);
     return main.iterScore[depth];
   }
-  std::printf("info %s\n", statisticsText().c_str());
+  writeLine("info %s", statisticsText().c_str());
   if (!ponderMoveText.empty())
-    std::printf("bestmove %s ponder %s\n", bestMoveText.c_str(), ponderMoveText.c_str());
+    writeLine("bestmove %s ponder %s", bestMoveText.c_str(), ponderMoveText.c_str());
   else
-    std::printf("bestmove %s\n", bestMoveText.c_str());
-  std::fflush(stdout);
+    writeLine("bestmove %s", bestMoveText.c_str());
   logLine("bestmove: %s\n", bestMoveText.c_str());
   if (!ponderMoveText.empty()) logLine("ponder: %s\n", ponderMoveText.c_str());
   searching.store(0, std::memory_order_relaxed);

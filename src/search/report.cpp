@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "board/movetext.h"
+#include "board/output.h"
 #include "search/driver.h"
 #include "search/flags.h"
 #include "search/threads.h"
@@ -20,11 +21,6 @@ constexpr int TbWinBound = 31700;
 // "mate n" counts moves, not plies: positive when the side to move mates.
 int mateMoves(int v) {
   return v > 0 ? (MateScore - v) / 2 + 1 : -((MateScore - 1 - std::abs(v)) / 2) - 1;
-}
-
-void writeLine(const std::string& line) {
-  std::fputs(line.c_str(), stdout);
-  std::fflush(stdout);
 }
 
 // "time <ms> nodes <n>" and the speed text pieces shared by the reports.
@@ -75,7 +71,7 @@ void reportLine(int depth, int score, const Move* pv, int bound) {
   char head[200];
   std::snprintf(head, sizeof head, "info depth %d time %lld nodes %llu score %s nps %llu hashfull %d tbhits %u pv ",
                 depth, s.ms, s.nodes, st.text.c_str(), s.nps, ttHashfull(), (unsigned)tbHits.load(std::memory_order_relaxed));
-  writeLine(head + pvText + "\n");
+  writeText(head + pvText + "\n");
 
   // The log keeps a compact form: depth, seconds, shown score, bound mark
   // and the start of the PV, cut back to whole moves.
@@ -92,7 +88,7 @@ void reportLine(int depth, int score, const Move* pv, int bound) {
 void reportCurrentMove(Move move, int number) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "info currmove %s currmovenumber %d\n", moveToText(move).c_str(), number);
-  writeLine(buf);
+  writeText(buf);
 }
 
 void reportMultiPVLine(int k, int depth, int score, const Move* pv) {
@@ -100,5 +96,5 @@ void reportMultiPVLine(int k, int depth, int score, const Move* pv) {
   char head[200];
   std::snprintf(head, sizeof head, "info multipv %d depth %d time %lld nodes %llu score %s nps %llu tbhits %u pv ", k, depth,
                 s.ms, s.nodes, scoreToText(score, 0).text.c_str(), s.nps, (unsigned)tbHits.load(std::memory_order_relaxed));
-  writeLine(head + pvToText(pv) + "\n");
+  writeText(head + pvToText(pv) + "\n");
 }

@@ -1,20 +1,30 @@
 #!/usr/bin/env python3
-"""How the Windows engine's dialogue ends under Wine, on each kind of input.
+"""How an engine's dialogue ends, and whether its output arrives whole.
 
-Usage: check_input.py --engine "wine build-cross-windows/orvane.exe"
+Usage: check_input.py --engine "build/orvane" [--console] [--output]
 
-  - a console: the engine runs in a terminal (a tmux session of its own);
-    "isready" typed there is answered, and " quit" (a quit that only the
-    command handler reads, so the input thread is back in its console read)
-    ends the engine at once with status 0;
+  - the endings: a search that ends by itself but may not answer yet
+    (`go ponder depth 2`, `go infinite` in a mated position and in a
+    stalemate), then the end of input, "stop" or "ponderhit" followed by
+    the end of input: exactly one bestmove (before the end of input when
+    the line releases the search), and exit status 0 within 2 s of the end;
   - a pipe held open: " quit" ends the engine with status 0;
   - a pipe closed without "quit": a last line without a line feed is
-    carried out and the engine ends with status 0.
+    carried out and the engine ends with status 0;
+  - with --console (the Windows engine under Wine): the engine runs in a
+    terminal (a tmux session of its own); "isready" typed there is
+    answered, and " quit" (a quit that only the command handler reads, so
+    the input thread is back in its console read) ends the engine at once
+    with status 0;
+  - with --output: 200 "uci" and 5000 "isready" give byte for byte the same
+    output through a blocking pipe and through a non-blocking pipe whose
+    reader waits 3 s before it reads.
 A missing tmux or an engine that does not start is a failure.  Exit status
 0 when every check passed.
 """
 import argparse
 import os
+import re
 import shlex
 import shutil
 import subprocess
@@ -110,6 +120,8 @@ def start_piped(engine):
                             stderr=subprocess.DEVNULL, bufsize=0)
 
 
+# What the engine writes until `text` (bytes or a pattern) has come, it
+# ends its output, or the time is up.
 def read_until(proc, text, seconds):
     deadline = time.monotonic() + seconds
     output = b""
@@ -121,7 +133,7 @@ def read_until(proc, text, seconds):
             chunk = None
         if chunk:
             output += chunk
-            if text in output:
+            if text.search(output) if isinstance(text, re.Pattern) else text in output:
                 return output
         elif chunk == b"":
             return output
@@ -176,15 +188,107 @@ def check_pipe_closed(engine):
         print("closed pipe: the last line was answered and the engine ended with status 0")
 
 
+# The searches that end by themselves, and the output line that shows it.
+SEARCHES = [
+    ("go ponder depth 2", "position startpos", re.compile(rb"info depth 2 .* pv ")),
+    ("go infinite, mated", "position fen 7k/6Q1/6K1/8/8/8/8/8 b - - 0 1", re.compile(rb"info depth 99 ")),
+    ("go infinite, stalemate", "position fen 7k/5Q2/6K1/8/8/8/8/8 b - - 0 1", re.compile(rb"info depth 99 ")),
+]
+# The line sent once the search has ended (None: the input just ends), and
+# whether it releases each search (then the bestmove comes before the end).
+ENDINGS = [(None, (False, False, False)), (b"stop", (True, True, True)), (b"ponderhit", (True, False, False))]
+ANSWER_SECONDS = 2
+# Time for a search whose last line is out to reach its wait for release.
+SETTLE_SECONDS = 0.5
+
+
+def check_ending(engine, search_index, ending, released):
+    name, position, finished = SEARCHES[search_index]
+    label = f"{name}, then {ending.decode() if ending else 'the end of input'}"
+    proc = start_piped(engine)
+    go = b"go ponder depth 2" if "ponder" in name else b"go infinite"
+    proc.stdin.write(b"isready\n")
+    output = read_until(proc, b"readyok", START_SECONDS)
+    proc.stdin.write(position.encode() + b"\n" + go + b"\n")
+    output += read_until(proc, finished, START_SECONDS)
+    if not finished.search(output):
+        fail(f"{label}: the search did not end by itself: {output[-300:]!r}")
+        wait_exit(proc, 0)
+        return
+    time.sleep(SETTLE_SECONDS)
+    if ending:
+        proc.stdin.write(ending + b"\n")
+        output += read_until(proc, b"bestmove", ANSWER_SECONDS if released else 0.2)
+        if (b"bestmove" in output) != released:
+            fail(f"{label}: {'no' if released else 'a'} bestmove before the end of input")
+    end = time.monotonic()
+    proc.stdin.close()
+    status = wait_exit(proc, ANSWER_SECONDS)
+    seconds = time.monotonic() - end
+    output += proc.stdout.read() or b""
+    answers = output.count(b"bestmove")
+    if status is None or answers != 1:
+        fail(f"{label}: {answers} bestmove(s), "
+             f"{'still running' if status is None else 'ended'} {ANSWER_SECONDS} s after the end of input")
+    elif status != 0:
+        fail(f"{label}: exit status {status}")
+    else:
+        print(f"{label}: one bestmove, status 0 {seconds * 1000:.0f} ms after the end of input")
+
+
+# The output of many short answers, read through stdout_fd; the reader
+# waits `delay` seconds before it reads.
+def dialogue_output(engine, make_pipe, delay):
+    lines = b"uci\n" * 200 + b"isready\n" * 5000
+    read_end, write_end = make_pipe()
+    proc = subprocess.Popen(shlex.split(engine), stdin=subprocess.PIPE, stdout=write_end,
+                            stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    proc.stdin.write(lines)
+    proc.stdin.close()
+    time.sleep(delay)
+    output = b""
+    with os.fdopen(read_end, "rb") as reader:
+        while chunk := reader.read(65536):
+            output += chunk
+    wait_exit(proc, END_SECONDS)
+    return output
+
+
+def non_blocking_pipe():
+    read_end, write_end = os.pipe()
+    os.set_blocking(write_end, False)
+    return read_end, write_end
+
+
+def check_output(engine):
+    blocking = dialogue_output(engine, os.pipe, 0)
+    slow = dialogue_output(engine, non_blocking_pipe, 3)
+    if blocking.count(b"uciok") != 200 or blocking.count(b"readyok") != 5000:
+        fail(f"output: a blocking pipe got {blocking.count(b'uciok')} uciok and {blocking.count(b'readyok')} readyok")
+    elif slow != blocking:
+        fail(f"output: a non-blocking pipe read late got {len(slow)} bytes, a blocking one {len(blocking)}")
+    else:
+        print(f"output: {len(slow)} bytes alike through a blocking pipe and a non-blocking one read late")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--engine", required=True, help="command that starts the engine")
+    parser.add_argument("--console", action="store_true", help="also the console checks (tmux)")
+    parser.add_argument("--output", action="store_true", help="also the non-blocking output check")
     args = parser.parse_args()
-    if shutil.which("tmux") is None:
+    if args.console and shutil.which("tmux") is None:
         sys.exit("check_input.py needs tmux (apt-get install tmux)")
-    check_console(args.engine)
+    for search_index in range(len(SEARCHES)):
+        for ending, released in ENDINGS:
+            check_ending(args.engine, search_index, ending, released[search_index])
+    if args.console:
+        check_console(args.engine)
     check_pipe_quit(args.engine)
     check_pipe_closed(args.engine)
+    if args.output:
+        check_output(args.engine)
     if failures:
         sys.exit(f"{len(failures)} input check(s) failed")
     print("input checks passed")

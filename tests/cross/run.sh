@@ -92,6 +92,11 @@ qemu_excluded='^(LargeMemory\.LargeBlocksArePrefaultedWithoutChangingThem|LargeM
 # would share.
 qemu_excluded="${qemu_excluded%)\$}|ClockStepSession\..*|HashLimitSession\..*)\$"
 
+echo "== The native engine's endings and output"
+# The same endings as every engine's, and no output lost to a non-blocking
+# pipe read late.
+python3 tests/cross/check_input.py --engine "$native" --output
+
 echo "== Windows x86-64 (MinGW-w64, Wine)"
 rm -rf "$windows_dir"
 # Profile-guided (the profile recorded under Wine), as the zip ships, so
@@ -100,9 +105,11 @@ ORVANE_PGO_BENCH="$cross_training" bash bench/pgo-build.sh "$windows_dir" \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 check_dlls "$windows_dir/orvane.exe"
 python3 tests/cross/check_engine.py --engine "wine $windows_dir/orvane.exe" --windows-paths --native "$native"
-# " quit" typed on a console (in a tmux session) and sent down an open pipe,
-# and a closed pipe, each ending the engine at once with status 0.
-python3 tests/cross/check_input.py --engine "wine $windows_dir/orvane.exe"
+# The endings of a search that ended by itself (one bestmove, status 0
+# within 2 s of the end of input), " quit" typed on a console (in a tmux
+# session) and sent down an open pipe, and a closed pipe, each ending the
+# engine at once with status 0.
+python3 tests/cross/check_input.py --engine "wine $windows_dir/orvane.exe" --console
 # --- Windows file checks (block kept by the file layer's maintainers) ---
 # The platform and file tests built for Windows (orvane_platform_tests.exe)
 # run under Wine.  Left out of it: the FIFO, socket and in-memory stream

@@ -153,6 +153,10 @@ TEST(Files, JoinPathUsesTheSystemSeparator) {
   EXPECT_EQ(joinPath("\\\\server\\share", "KQvK.rtbw"), "\\\\server\\share\\KQvK.rtbw");
   EXPECT_EQ(joinPath("C:\\tables\\", "KQvK.rtbw"), "C:\\tables\\KQvK.rtbw");
   EXPECT_EQ(joinPath("C:/tables/", "KQvK.rtbw"), "C:/tables/KQvK.rtbw");
+  // "\\?\" names are not normalised: "/" there is no separator.
+  EXPECT_EQ(joinPath("\\\\?\\Z:\\tables/", "KQvK.rtbw"), "\\\\?\\Z:\\tables\\KQvK.rtbw");
+  EXPECT_EQ(joinPath("\\\\?\\Z:\\tables\\/", "KQvK.rtbw"), "\\\\?\\Z:\\tables\\KQvK.rtbw");
+  EXPECT_EQ(joinPath("\\\\?\\Z:\\", "KQvK.rtbw"), "\\\\?\\Z:\\KQvK.rtbw");
 #else
   EXPECT_EQ(joinPath("/srv/tables", "KQvK.rtbw"), "/srv/tables/KQvK.rtbw");
   EXPECT_EQ(joinPath("/srv/tables/", "KQvK.rtbw"), "/srv/tables/KQvK.rtbw");
@@ -179,6 +183,37 @@ TEST(WindowsFiles, DeviceNamesAreRefusedByName) {
     EXPECT_EQ(fopenWithoutWaiting(device, "wb", false, &problem), nullptr) << device;
     EXPECT_EQ(problem, "a device, not a file") << device;
   }
+}
+
+// A save (hash file, log) over an existing hidden file replaces it and
+// leaves it hidden; over a read-only one it is refused with a reason and
+// the file stays as it was (unless the system lets the user write it all
+// the same, as Wine does for root).
+TEST(WindowsFiles, SavesOverHiddenFilesAndRefusesReadOnlyOnes) {
+  const std::string path = tempPath("attributes.bin");
+  const std::wstring wide(path.begin(), path.end());
+  for (DWORD attribute : {(DWORD)FILE_ATTRIBUTE_HIDDEN, (DWORD)FILE_ATTRIBUTE_READONLY}) {
+    SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+    writeFile(path, "old");
+    ASSERT_TRUE(SetFileAttributesW(wide.c_str(), attribute));
+    std::string problem;
+    FILE* file = fopenWithoutWaiting(path.c_str(), "wb", false, &problem);
+    const bool saved = file != nullptr;
+    if (saved) {
+      std::fputs("new", file);
+      std::fclose(file);
+      EXPECT_EQ(GetFileAttributesW(wide.c_str()) & attribute, attribute);
+    } else {
+      EXPECT_NE(attribute, (DWORD)FILE_ATTRIBUTE_HIDDEN) << problem;
+      EXPECT_FALSE(problem.empty());
+    }
+    file = fopenWithoutWaiting(path.c_str(), "rb", false, &problem);
+    ASSERT_NE(file, nullptr) << problem;
+    EXPECT_EQ(readAll(file), saved ? "new" : "old");
+    std::fclose(file);
+  }
+  SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+  std::remove(path.c_str());
 }
 
 // A message with letters beyond ASCII (French: "Accès refusé", "Paramètre

@@ -72,6 +72,38 @@ class InputPipe {
 #endif
 };
 
+#ifdef _WIN32
+// A message-mode pipe's message longer than a read's buffer is read whole,
+// part after part, and is not taken for the end of input; only closing the
+// pipe ends it.  (Before the interrupt below, which holds for good.)
+TEST(StandardInput, LongMessagesOfAMessagePipeAreReadWhole) {
+  const std::wstring name = L"\\\\.\\pipe\\orvane-input-" + std::to_wstring(GetCurrentProcessId());
+  HANDLE server = CreateNamedPipeW(name.c_str(), PIPE_ACCESS_OUTBOUND, PIPE_TYPE_MESSAGE | PIPE_WAIT, 1, 65536,
+                                   65536, 0, nullptr);
+  ASSERT_NE(server, INVALID_HANDLE_VALUE);
+  HANDLE client = CreateFileW(name.c_str(), GENERIC_READ | FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0,
+                              nullptr);
+  ASSERT_NE(client, INVALID_HANDLE_VALUE);
+  DWORD mode = PIPE_READMODE_MESSAGE;
+  ASSERT_TRUE(SetNamedPipeHandleState(client, &mode, nullptr, nullptr));
+  const HANDLE saved = GetStdHandle(STD_INPUT_HANDLE);
+  SetStdHandle(STD_INPUT_HANDLE, client);
+  const std::string message = std::string(10000, 'x') + "\n";
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(server, message.data(), (DWORD)message.size(), &written, nullptr));
+  std::string received;
+  char buffer[4096];
+  long n = 0;
+  while (received.size() < message.size() && (n = readStandardInput(buffer, sizeof buffer)) > 0)
+    received.append(buffer, (size_t)n);
+  EXPECT_EQ(received, message);
+  CloseHandle(server);
+  EXPECT_EQ(readStandardInput(buffer, sizeof buffer), -1);
+  SetStdHandle(STD_INPUT_HANDLE, saved);
+  CloseHandle(client);
+}
+#endif
+
 // One thread makes every read, as the engine's input thread does (the
 // interrupt ends the read of that thread).  Three reads: one that waits for
 // bytes, one that the interrupt ends, one after the interrupt with bytes

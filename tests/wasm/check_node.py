@@ -14,11 +14,20 @@ without threads):
    Threads offers up to the host's processor count (1 without threads) and
    a larger value gets that count.
 4. Bad input gets one "info string" line and the engine goes on.
+5. With --asyncify-graph (the call graph, from wasm-opt --print-call-graph,
+   of the single-threaded engine built without optimisation, so no
+   function is folded into another): every function that can be on the
+   stack when the engine hands control to its host is in
+   src/wasm/asyncify-functions.txt.  Those are the callers, direct and
+   through other callers, of the two hand-over imports and of the
+   functions that call the front end's hooks (the list's "hook caller"
+   lines, each of which must be in the graph).
 
 Any failure ends the script with status 1 and says what it was.
 """
 import argparse
 import os
+import re
 import sys
 import time
 
@@ -102,10 +111,68 @@ def session(command, single, cores):
     engine.finish()
 
 
+HandOverImports = ("waitForHostInput", "handOverToHost")
+
+
+def asyncify_patterns(list_file):
+    """The list's names as patterns, and its hook callers."""
+    patterns, hook_callers = [], []
+    for line in open(list_file):
+        line = line.strip()
+        if line.startswith("# hook caller: "):
+            hook_callers.append(line[len("# hook caller: "):])
+        elif line and not line.startswith("#"):
+            patterns.append(re.compile(re.escape(line).replace(r"\*", ".*") + "$"))
+    return patterns, hook_callers
+
+
+def check_asyncify_list(graph_file, list_file):
+    patterns, hook_callers = asyncify_patterns(list_file)
+    unescape = lambda name: re.sub(r"\\([0-9a-f]{2})", lambda m: chr(int(m.group(1), 16)), name)
+    callers = {}
+    names = set()
+    for line in open(graph_file):
+        edge = re.match(r'\s*"(.*)" -> "(.*)"; // call', line)
+        node = re.match(r'\s*"(.*)" \[', line)
+        if edge:
+            caller, callee = unescape(edge.group(1)), unescape(edge.group(2))
+            callers.setdefault(callee, set()).add(caller)
+            names.update((caller, callee))
+        elif node:
+            names.add(unescape(node.group(1)))
+    listed = lambda name: any(p.match(name) for p in patterns)
+    starts = list(HandOverImports)
+    for hook_caller in hook_callers:
+        pattern = re.compile(re.escape(hook_caller).replace(r"\*", ".*") + "$")
+        found = [n for n in names if pattern.match(n)]
+        check(found, "hook caller %s is not in the call graph" % hook_caller)
+        starts += found
+    for name in HandOverImports:
+        check(name in callers, "the import %s has no caller in the call graph" % name)
+    reached, todo = set(), list(starts)
+    while todo:
+        name = todo.pop()
+        if name in reached:
+            continue
+        reached.add(name)
+        todo += callers.get(name, ())
+    missing = sorted(n for n in reached - set(HandOverImports) if not listed(n))
+    check(not missing, "can hand control to the host but not listed in %s: %s" % (list_file, missing))
+    print("asyncify list: %d functions can be on the stack at a hand-over, %d not listed"
+          % (len(reached) - len(HandOverImports), len(missing)))
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--node-engine", required=True, help="orvane-node")
+    parser.add_argument("--node-engine", help="orvane-node")
+    parser.add_argument("--asyncify-graph", help="call graph of the unoptimised single-threaded engine")
+    parser.add_argument("--asyncify-list", default="src/wasm/asyncify-functions.txt")
     args = parser.parse_args()
+    if args.asyncify_graph:
+        check_asyncify_list(args.asyncify_graph, args.asyncify_list)
+        return 1 if failures else 0
+    if not args.node_engine:
+        parser.error("--node-engine or --asyncify-graph is needed")
     command = [os.path.abspath(args.node_engine)]
     cores = os.cpu_count()
     for single in (False, True):

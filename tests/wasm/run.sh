@@ -3,6 +3,9 @@
 # under Node against the native build given as the first argument (default
 # build/orvane):
 #   - the build command of the README (emcmake, then cmake --build);
+#   - every function that can be on the stack when the single-threaded
+#     engine hands control to its host is in src/wasm/asyncify-functions.txt
+#     (checked on the call graph of the engine built without optimisation);
 #   - both engines through orvane-node (threaded, and --single): bench
 #     prints the native signature, the perft suites count exactly, one UCI
 #     session plays from a book, probes the tablebases, saves and reloads a
@@ -44,11 +47,20 @@ done
 
 node_engine="$(realpath "$dir/orvane-node")"
 
+echo "== The Asyncify list against the call graph of the unoptimised engine"
+cmake --build "$dir" -j2 --target orvane_single_unoptimised
+wasm-opt "$dir/orvane-single-unoptimised.wasm" --print-call-graph -o /dev/null > "$dir/call-graph.dot"
+python3 tests/wasm/check_node.py --asyncify-graph "$dir/call-graph.dot"
+
 echo "== Both engines under Node against the native build"
 python3 tests/cross/check_engine.py --engine "$node_engine" --native "$native" --perft-budget 1000000
 python3 tests/cross/check_engine.py --engine "$node_engine --single" --native "$native" --perft-budget 1000000
 python3 tests/wasm/check_node.py --node-engine "$node_engine"
 timeout 300 node tests/wasm/api_check.mjs "$dir"
+# The endings of a search that ended by itself, and no output lost to a
+# non-blocking pipe read late (the checks every engine gets).
+python3 tests/cross/check_input.py --engine "$node_engine" --output
+python3 tests/cross/check_input.py --engine "$node_engine --single" --output
 
 echo "== Games against the native build at 10+0.1"
 for flavour in "" "--single"; do
