@@ -95,7 +95,9 @@ export function readGame(text) {
   }
   const moves = chess.history({ verbose: true });
   if (moves.length === 0) return { error: 'no moves found' };
-  const tags = Object.fromEntries(Object.entries(chess.getHeaders()).filter(([name]) => name !== 'FEN' && name !== 'SetUp'));
+  // The tags the text gave; chess.js fills the rest with unknowns.
+  const tags = Object.fromEntries(Object.entries(chess.getHeaders())
+    .filter(([name, value]) => name !== 'FEN' && name !== 'SetUp' && value !== '?' && value !== '????.??.??'));
   return { root: moves[0].before, moves, tags };
 }
 
