@@ -845,7 +845,7 @@ async function onReview() {
     review.running = null;
   }
   showProgress(null);
-  if (review.result && review.result.complete) {
+  if (review.result && review.result.complete && review.engine) {
     review.engine.close();
     review.engine = null;
   }
@@ -924,9 +924,10 @@ function renderReview() {
 // game back on the board when another is shown.
 function goToReviewPly(ply) {
   if (!review.game) return;
-  if (sharedWithReview() !== review.game.moves.length) {
+  if (sharedWithReview() !== review.game.moves.length || state.played.length !== review.game.moves.length) {
+    const tags = state.tags;
     setGame(review.game.fen, review.game.moves.map(uciToMove));
-    goToPly(0);
+    state.tags = tags;
   }
   goToPly(ply);
 }
