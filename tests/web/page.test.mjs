@@ -694,6 +694,12 @@ for (const isolation of [true, false]) {
         assert.ok(await page.evaluate(() => Number(document.querySelector('[data-testid="review-progress"]').value)) >= stoppedAt,
           'the review began again from the start');
         await waitReviewDone(page);
+        // Searches sent to the review engine: 5 positions of the first game,
+        // 7 of this one, and the one stopped may be asked again.
+        await page.click('text=Engine output');
+        await page.waitForFunction(() => document.querySelector('[data-testid="log"]').textContent.includes('review> go'));
+        const searches = (await text(page, 'log')).split('\n').filter((line) => line.startsWith('review> go')).length;
+        assert.ok(searches >= 12 && searches <= 13, `${searches} searches for 12 positions`);
         const clean = await moveList(page);
         assert.equal(clean.length, 6);
         assert.deepEqual(clean.map((move) => move.cls), ['', '', '', '', '', '']);
