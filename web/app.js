@@ -92,6 +92,7 @@ const san = {
   asked: null,           // {id, job, key, scores} of the request in flight
   lastKey: '',
   written: null,         // {job, texts, scores}: the latest answer
+  painted: null,         // {job, lines}: the lines on the panel now
 };
 
 // ---- the engine --------------------------------------------------------------
@@ -526,6 +527,7 @@ function renderNow() {
   setText($('score'), first ? formatScore(first.score) : state.ending.result || '–');
   setText($('nps'), job && job.nps ? `${(job.nps / 1000).toFixed(0)} kN/s` : '–');
   renderLines(written);
+  san.painted = written.texts.length ? { job, lines: written.lines } : null;
   renderEvalBar(first);
   renderArrow(job && job.kind === 'analyse' ? first : null);
   setText($('message'), messageText());
@@ -744,10 +746,11 @@ function goBack(ply) {
 function onLineClick(event) {
   const item = event.target.closest('li');
   const job = shownJob();
-  if (!item || !job || !san.written || san.written.job !== job) return;
+  if (!item || !job || !san.painted || san.painted.job !== job) return;
   const index = [...$('lines').children].indexOf(item);
-  const line = san.written.lines[index];
-  if (line) playOutLine(job, line.uci);
+  const line = san.painted.lines[index];
+  // The moves painted, no more.
+  if (line) playOutLine(job, line.uci.slice(0, PAINTED_PLIES));
 }
 
 async function copyFen() {

@@ -706,6 +706,24 @@ for (const isolation of [true, false]) {
         assert.deepEqual(clean.map((move) => move.text), ['e4', 'e5', 'Nf3', 'Nc6', 'Bb5', 'a6']);
         assert.equal(await text(page, 'counts-black'), '0 inaccuracies, 0 mistakes, 0 blunders');
 
+        // A click on an engine line plays it out on the board after the game.
+        await page.click('[data-testid="analyse"]');
+        await waitDepth(page, 4);
+        // The line as painted when clicked, in the same task as the click.
+        const clicked = await page.evaluate(() => {
+          const painted = document.querySelector('[data-testid="pv"]');
+          const shown = painted.textContent;
+          painted.click();
+          return shown;
+        });
+        const line = checkLine(fenAfter(['e4', 'e5', 'Nf3', 'Nc6', 'Bb5', 'a6'], 6), clicked);
+        await page.waitForFunction((count) => document.querySelectorAll('[data-testid^="move-"]').length === count, 6 + line.length)
+          .catch(async () => assert.fail(`"${clicked}" clicked, "${await text(page, 'moves')}" played`));
+        await page.waitForFunction((fen) => document.querySelector('[data-testid="board"]').dataset.fen === fen,
+          line[line.length - 1].after, { timeout: 10000 });
+        assert.deepEqual((await moveList(page)).slice(6).map((move) => move.text), line.map((move) => move.san));
+        await page.click('[data-testid="analyse"]');
+
         assert.deepEqual(problems, [], 'console errors, page errors or failed requests');
       } finally {
         await page.close();
