@@ -620,6 +620,7 @@ for (const isolation of [true, false]) {
       const problems = [];
       const page = await openPage(chromium.browser, problems);
       try {
+        await page.context().grantPermissions(['clipboard-read', 'clipboard-write'], { origin: new URL(server.url).origin });
         // The address opens the game and reviews it at once.
         await page.goto(`${server.url}?pgn=${encodeURIComponent(BLUNDER_GAME)}&review=1&nodes=${REVIEW_NODES}`);
         await waitReviewDone(page);
@@ -675,6 +676,9 @@ for (const isolation of [true, false]) {
         assert.equal(await boardFen(page), fenAfter(sans, 1));
         await page.click('[data-testid="move-4"]');
         assert.equal(await boardFen(page), fenAfter(sans, 4));
+        await page.click('[data-testid="copy-fen"]');
+        assert.equal(await text(page, 'status'), 'FEN copied.');
+        assert.equal(await page.evaluate(() => navigator.clipboard.readText()), fenAfter(sans, 4));
         await pasteMoves(page, '1. f3 e5 2. g4 Qh4# *');
         await page.keyboard.press('ArrowLeft');
         await page.keyboard.press('ArrowRight');
