@@ -76,6 +76,7 @@ const review = {
   engine: null,
   graph: null,
   limit: null,           // a limit from the address ({nodes} or {depth}), else the depth picked
+  flavour: '',           // the build the review engine runs: 'threads' or 'single'
   error: '',
 };
 
@@ -827,6 +828,7 @@ async function onReview() {
   renderReview();
   try {
     if (!review.engine) review.engine = await startReviewEngine(window.Orvane, logLine);
+    review.flavour = review.engine.flavour;
     const positions = review.result ? review.result.positions.slice() : [];
     review.result = await reviewGame(review.game, review.engine.analyse, {
       limit,
@@ -899,6 +901,9 @@ function renderReview() {
   setText($('review-error'), review.error);
   renderReviewButton();
   if (!result) return;
+  const limit = Object.entries(result.limit).map(([name, value]) => `${name} ${value}`).join(', ');
+  const build = review.flavour === 'threads' ? 'threaded engine' : 'single-threaded engine';
+  setText($('review-note'), `Reviewed by the ${build}, one search thread, ${limit} a position.`);
   if (!review.graph) review.graph = createGraph($('review-graph'), goToReviewPly);
   review.graph.update(result.positions, review.game.moves.length + 1);
   for (const side of ['white', 'black']) {

@@ -30,6 +30,7 @@ export async function startReviewEngine(factory, log) {
   return {
     analyse: (position, limit, signal) => race(session.analyse(position, limit, signal)),
     close: () => api.terminate(),
+    flavour: api.flavour,
   };
 }
 

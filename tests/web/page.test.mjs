@@ -633,6 +633,8 @@ for (const isolation of [true, false]) {
         assert.match(await text(page, 'better-4'), /^2\.\.\. Bxg4\b/);
         assert.match(await text(page, 'accuracy-white'), /^\d+\.\d%$/);
         assert.match(await text(page, 'counts-white'), /1 blunder$/);
+        assert.equal(await text(page, 'review-note'),
+          `Reviewed by the ${isolation ? 'threaded' : 'single-threaded'} engine, one search thread, nodes ${REVIEW_NODES} a position.`);
 
         // The graph has a point for every position, each White's winning
         // chance for the score the move list shows.
