@@ -1,6 +1,8 @@
 // Orvane's analysis page: a board (cm-chessboard) whose moves chess.js checks,
 // the engine (WebAssembly, loaded from /engine/orvane.mjs) analysing the
-// position or playing against the user, and an opening book the user picks.
+// position or playing against the user, and an opening book the user picks;
+// the game as a move list to walk, and its review (review-view.js and the
+// review module shared with orvane-review) on an engine of its own.
 //
 // Every search is a job tagged with the position it was asked for. The engine
 // runs one job at a time; a job that is stopped, refused by the engine or no
@@ -52,6 +54,7 @@ const state = {
 // a book is handed over).
 const engine = {
   api: null,
+  name: 'Orvane',        // as the engine names itself in "id name"
   ready: false,
   current: null,
   wanted: null,
