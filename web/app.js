@@ -1,6 +1,8 @@
 // Orvane's analysis page: a board (cm-chessboard) whose moves chess.js checks,
 // the engine (WebAssembly, loaded from /engine/orvane.mjs) analysing the
-// position or playing against the user, and an opening book the user picks.
+// position or playing against the user, and an opening book the user picks;
+// the game as a move list to walk, and its review (review-view.js and the
+// review module shared with orvane-review) on an engine of its own.
 //
 // Every search is a job tagged with the position it was asked for. The engine
 // runs one job at a time; a job that is stopped, refused by the engine or no
@@ -12,7 +14,11 @@ import { Chessboard, COLOR, INPUT_EVENT_TYPE, BORDER_TYPE } from 'cm-chessboard/
 import { Markers, MARKER_TYPE } from 'cm-chessboard/src/extensions/markers/Markers.js';
 import { Arrows, ARROW_TYPE } from 'cm-chessboard/src/extensions/arrows/Arrows.js';
 import { PromotionDialog, PROMOTION_DIALOG_RESULT_TYPE } from 'cm-chessboard/src/extensions/promotion-dialog/PromotionDialog.js';
-import { parseInfo, whiteScore, formatScore, whiteShare, numberMoves, readGame, fenProblem, uciToMove } from './uci.js';
+import { parseInfo, whiteScore, formatScore, whiteShare, readGame, fenProblem, uciToMove, pvToSan } from './uci.js';
+import { readOpenings, nameOpening } from './openings.js';
+import { startReviewEngine, createGraph } from './review-view.js';
+import { reviewGame, summarise } from '/engine/review.mjs';
+import { reviewPgn, gameFromSan, formatEval } from '/engine/review-pgn.mjs';
 
 const ENGINE_URL = '/engine/orvane.mjs';
 const BOOK_NAME = '/mem/books/user.bin';
@@ -31,7 +37,9 @@ const state = {
   rootFen: DEFAULT_POSITION,
   game: new Chess(),
   fen: DEFAULT_POSITION,
-  played: [],            // {san, lan} of each move since rootFen
+  played: [],            // {san, lan, from, to, after} of each move of the game since rootFen
+  ply: 0,                // the position shown: after this many of the moves
+  tags: {},              // the tags of a pasted game
   ending: { over: false, result: '', text: '' },
   mode: 'idle',          // 'idle' | 'analyse' | 'play'
   userColour: 'w',       // in play mode, the side the user moves
@@ -46,6 +54,7 @@ const state = {
 // a book is handed over).
 const engine = {
   api: null,
+  name: 'Orvane',        // as the engine names itself in "id name"
   ready: false,
   current: null,
   wanted: null,
@@ -59,6 +68,26 @@ const engine = {
 
 let board = null;
 
+// The game review: the game reviewed ({fen, moves (UCI), san, ending}), the
+// FEN before each of its moves, its latest result (complete or stopped), and
+// while it runs, the AbortController that stops it.
+const review = {
+  game: null,
+  fens: [],
+  result: null,
+  running: null,
+  engine: null,
+  graph: null,
+  limit: null,           // a limit from the address ({nodes} or {depth}), else the depth picked
+  flavour: '',           // the build the review engine runs: 'threads' or 'single'
+  error: '',
+};
+
+let openings = new Map();
+
+// For scripts and tests: the review and its graph (review.graph.plot).
+window.orvaneReview = review;
+
 // The lines in SAN come from a worker: the page sends the lines it is about
 // to paint, at most once a frame and one request at a time, and paints each
 // job's lines with the latest SAN written for that job.
@@ -67,6 +96,7 @@ const san = {
   asked: null,           // {id, job, key, scores} of the request in flight
   lastKey: '',
   written: null,         // {job, texts, scores}: the latest answer
+  painted: null,         // {job, lines}: the lines on the panel now
 };
 
 // ---- the engine --------------------------------------------------------------
@@ -104,6 +134,7 @@ async function startEngine() {
   const readyMs = Math.round(performance.now());
   window.orvaneReadyMs = readyMs;
   engine.ready = true;
+  engine.name = name;
   const threaded = api.flavour ? api.flavour === 'threads' : isolated;
   const mode = threaded ? `threaded engine, ${threads} thread${threads > 1 ? 's' : ''}, cross-origin isolated`
     : `single-threaded engine${isolated ? '' : ', page not isolated'}`;
@@ -247,7 +278,7 @@ function onEngineLine(line) {
 // ---- jobs ---------------------------------------------------------------------
 
 function positionCommand() {
-  const moves = state.played.map((move) => move.lan);
+  const moves = state.played.slice(0, state.ply).map((move) => move.lan);
   const base = state.rootFen === DEFAULT_POSITION ? 'position startpos' : `position fen ${state.rootFen}`;
   return moves.length ? `${base} moves ${moves.join(' ')}` : base;
 }
@@ -309,15 +340,40 @@ function playEngineMove(job, uci) {
 
 // ---- the board -----------------------------------------------------------------
 
-// Plays a move (chess.js throws when it is not legal) and keeps its SAN and
-// UCI.
+// Plays a move in the position shown (chess.js throws when it is not
+// legal): the game's next move when it is that one, else the game goes on
+// from here with it instead of the moves that followed.
 function playMove(move) {
   const played = state.game.move(move);
-  state.played.push({ san: played.san, lan: played.lan });
+  const next = state.played[state.ply];
+  if (!next || next.lan !== played.lan) {
+    state.played.length = state.ply;
+    state.played.push({ san: played.san, lan: played.lan, from: played.from, to: played.to, after: played.after });
+  }
+  state.ply++;
 }
 
+// Takes back the move that led to the position shown, and what followed.
 function undoMove() {
-  if (state.game.undo()) state.played.pop();
+  if (state.ply === 0 || !state.game.undo()) return;
+  state.ply--;
+  state.played.length = state.ply;
+}
+
+// Shows the position after `ply` moves of the game.
+function goToPly(ply) {
+  const wanted = Math.max(0, Math.min(ply, state.played.length));
+  if (wanted === state.ply) return;
+  const step = Math.abs(wanted - state.ply) === 1;
+  while (state.ply > wanted) {
+    state.game.undo();
+    state.ply--;
+  }
+  while (state.ply < wanted) {
+    state.game.move(state.played[state.ply].san);
+    state.ply++;
+  }
+  positionChanged(step);
 }
 
 function userMayMove() {
@@ -384,7 +440,9 @@ function positionChanged(animate) {
   board.setPosition(state.fen, animate);
   $('board').dataset.fen = state.fen;
   $('fen').value = state.fen;
-  $('moves').textContent = numberMoves(state.rootFen, state.played.map((move) => move.san));
+  renderMoveList();
+  markLastMove();
+  renderOpening();
   state.refusedMoves = 0;
   state.userMovesForEngine = false;
   refreshSearch();
@@ -396,6 +454,8 @@ function setGame(rootFen, moves = []) {
   state.rootFen = rootFen;
   state.game = new Chess(rootFen);
   state.played = [];
+  state.ply = 0;
+  state.tags = {};
   for (const move of moves) playMove(move);
   positionChanged(false);
 }
@@ -471,6 +531,7 @@ function renderNow() {
   setText($('score'), first ? formatScore(first.score) : state.ending.result || '–');
   setText($('nps'), job && job.nps ? `${(job.nps / 1000).toFixed(0)} kN/s` : '–');
   renderLines(written);
+  san.painted = written.texts.length ? { job, lines: written.lines } : null;
   renderEvalBar(first);
   renderArrow(job && job.kind === 'analyse' ? first : null);
   setText($('message'), messageText());
@@ -563,7 +624,336 @@ function renderButtons() {
   $('play').disabled = !ready;
   $('play-here').disabled = !ready || over;
   $('stop-play').disabled = state.mode !== 'play';
-  $('takeback').disabled = state.played.length === 0;
+  $('takeback').disabled = state.ply === 0;
+  renderReviewButton();
+}
+
+// ---- the game: the move list, highlights, the opening ----------------------------
+
+// How many moves from the start the shown game shares with the game
+// reviewed: only those carry the review's marks.
+function sharedWithReview() {
+  if (!review.game || review.game.fen !== state.rootFen) return 0;
+  let ply = 0;
+  while (ply < state.played.length && ply < review.game.moves.length && state.played[ply].lan === review.game.moves[ply]) ply++;
+  return ply;
+}
+
+const Marks = { inaccuracy: '?!', mistake: '?', blunder: '??' };
+
+// The game's moves, numbered, each a button (move-<ply>) with its review
+// class and mark; the position shown is the current one. The text reads as
+// the moves are written: "1. e4 e5 2. Nf3".
+function renderMoveList() {
+  const list = $('moves');
+  const shared = sharedWithReview();
+  const judged = review.result ? review.result.moves : [];
+  const fields = state.rootFen.split(' ');
+  let number = Number(fields[5]) || 1;
+  let white = fields[1] !== 'b';
+  const parts = [];
+  state.played.forEach((move, i) => {
+    const ply = i + 1;
+    if (i > 0) parts.push(' ');
+    if (white) parts.push(`${number}. `);
+    else if (i === 0) parts.push(`${number}... `);
+    const item = document.createElement('span');
+    item.className = 'move';
+    item.dataset.testid = `move-${ply}`;
+    item.dataset.ply = String(ply);
+    const verdict = ply <= shared && judged[i] ? judged[i].class : '';
+    item.dataset.class = verdict;
+    item.textContent = move.san + (Marks[verdict] || '');
+    if (judged[i] && ply <= shared && review.result.positions[ply]) item.dataset.eval = formatEval(review.result.positions[ply].score);
+    if (ply === state.ply) item.classList.add('current');
+    parts.push(item);
+    if (!white) number++;
+    white = !white;
+  });
+  list.replaceChildren(...parts);
+}
+
+// Marks the last move's squares and a king in check; the board element
+// carries them too (data-last-move, data-check) for scripts.
+function markLastMove() {
+  board.removeMarkers(MARKER_TYPE.square);
+  board.removeMarkers(MARKER_TYPE.circleDangerFilled);
+  const last = state.ply > 0 ? state.played[state.ply - 1] : null;
+  if (last) {
+    board.addMarker(MARKER_TYPE.square, last.from);
+    board.addMarker(MARKER_TYPE.square, last.to);
+  }
+  let check = '';
+  if (state.game.isCheck()) {
+    const side = state.game.turn();
+    for (const row of state.game.board()) {
+      for (const piece of row) if (piece && piece.type === 'k' && piece.color === side) check = piece.square;
+    }
+    board.addMarker(MARKER_TYPE.circleDangerFilled, check);
+  }
+  $('board').dataset.lastMove = last ? last.from + last.to : '';
+  $('board').dataset.check = check;
+}
+
+function renderOpening() {
+  const fens = [state.rootFen, ...state.played.slice(0, state.ply).map((move) => move.after)];
+  const found = state.rootFen === DEFAULT_POSITION ? nameOpening(openings, fens) : null;
+  setText($('opening'), found ? `${found.eco} ${found.name}` : '');
+}
+
+function onMoveListClick(event) {
+  const item = event.target.closest('[data-ply]');
+  if (item) goToPly(Number(item.dataset.ply));
+}
+
+// ←, →, Home and End walk the game, unless a field has the keys.
+function onWalkKey(event) {
+  if (event.target.closest('input, textarea, select') || event.altKey || event.ctrlKey || event.metaKey) return;
+  const target = { ArrowLeft: state.ply - 1, ArrowRight: state.ply + 1, Home: 0, End: state.played.length }[event.key];
+  if (target === undefined) return;
+  event.preventDefault();
+  goToPly(target);
+}
+
+// Plays an engine line out on the board from the position it belongs to,
+// a move every 300 ms, as moves of the game from there on.
+function playOutLine(job, uciMoves) {
+  if (!job || job.fen !== state.fen) return;
+  const start = state.ply;
+  try {
+    for (const uci of uciMoves) playMove(uciToMove(uci));
+  } catch {
+    // The line ends at a move that is not legal; what was played stays.
+  }
+  const end = state.ply;
+  goBack(start);
+  state.refusedMoves = 0;
+  let ply = start;
+  const step = () => {
+    if (state.ply !== ply || ply >= end) return;
+    ply++;
+    goToPly(ply);
+    setTimeout(step, 300);
+  };
+  positionChanged(false);
+  setTimeout(step, 0);
+}
+
+// Puts the board back `ply` moves into the game without drawing.
+function goBack(ply) {
+  while (state.ply > ply) {
+    state.game.undo();
+    state.ply--;
+  }
+}
+
+function onLineClick(event) {
+  const item = event.target.closest('li');
+  const job = shownJob();
+  if (!item || !job || !san.painted || san.painted.job !== job) return;
+  const index = [...$('lines').children].indexOf(item);
+  const line = san.painted.lines[index];
+  // The moves painted, no more.
+  if (line) playOutLine(job, line.uci.slice(0, PAINTED_PLIES));
+}
+
+async function copyFen() {
+  try {
+    await navigator.clipboard.writeText(state.fen);
+    showMessage('FEN copied.', 'board');
+  } catch {
+    $('fen').select();
+    showMessage('The clipboard is not open to this page: the FEN is selected in its field to copy.', 'board');
+  }
+}
+
+// The game as PGN: with the review's evaluations, marks and better lines
+// when the game shown is the one reviewed, else its moves alone.
+function gamePgn() {
+  const tags = { ...state.tags };
+  const shared = sharedWithReview();
+  if (review.result && shared === state.played.length && shared === review.game.moves.length) {
+    return reviewPgn(review.result, tags, engine.name);
+  }
+  const chess = new Chess(state.rootFen);
+  for (const [name, value] of Object.entries(tags)) chess.setHeader(name, value);
+  for (const move of state.played) chess.move(move.san);
+  return `${chess.pgn()}\n`;
+}
+
+function downloadPgn() {
+  const text = gamePgn();
+  window.lastPgn = text;
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(new Blob([text], { type: 'application/x-chess-pgn' }));
+  link.download = 'game.pgn';
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 1000);
+}
+
+// ---- the review ------------------------------------------------------------------
+
+function reviewLimit() {
+  return review.limit || { depth: Number($('review-depth').value) };
+}
+
+// Starts a review of the game on the board, resumes one stopped on the
+// same game, or stops the one running.
+async function onReview() {
+  if (review.running) {
+    review.running.abort();
+    return;
+  }
+  const sans = state.played.map((move) => move.san);
+  if (sans.length === 0) {
+    showMessage('No moves to review: play or paste a game.', 'board');
+    return;
+  }
+  const same = review.result !== null && !review.result.complete && sharedWithReview() === state.played.length &&
+    review.game.moves.length === state.played.length;
+  if (!same) {
+    review.game = gameFromSan(state.rootFen, sans);
+    const chess = new Chess(state.rootFen);
+    review.fens = [chess.fen(), ...sans.map((text) => { chess.move(text); return chess.fen(); })];
+    review.result = null;
+    if (review.engine) review.engine.close();
+    review.engine = null;
+  }
+  cancelSearch();
+  state.mode = 'idle';
+  review.error = '';
+  const controller = new AbortController();
+  review.running = controller;
+  const total = review.game.moves.length + 1;
+  const done = review.result ? review.result.positions.length : 0;
+  const limit = review.result ? review.result.limit : reviewLimit();
+  showProgress(done, total);
+  renderReview();
+  try {
+    if (!review.engine) review.engine = await startReviewEngine(window.Orvane, logLine);
+    review.flavour = review.engine.flavour;
+    const positions = review.result ? review.result.positions.slice() : [];
+    review.result = await reviewGame(review.game, review.engine.analyse, {
+      limit,
+      signal: controller.signal,
+      resume: review.result || undefined,
+      onProgress: (count, all, entry) => {
+        positions.push(entry);
+        review.result = { game: review.game, limit, positions: positions.slice(), complete: false,
+                          ...summarise(review.game, positions) };
+        showProgress(count, all);
+        renderReviewSoon();
+      },
+    });
+  } catch (error) {
+    review.error = `Review stopped: ${error.message}`;
+    if (review.engine) review.engine.close();
+    review.engine = null;
+  } finally {
+    review.running = null;
+  }
+  showProgress(null);
+  if (review.result && review.result.complete && review.engine) {
+    review.engine.close();
+    review.engine = null;
+  }
+  renderReview();
+  renderMoveList();
+  renderButtons();
+}
+
+function showProgress(done, total) {
+  const bar = $('review-progress');
+  bar.hidden = done === null;
+  if (done !== null) {
+    bar.max = total;
+    bar.value = done;
+  }
+}
+
+let reviewPending = false;
+function renderReviewSoon() {
+  if (reviewPending) return;
+  reviewPending = true;
+  requestAnimationFrame(() => {
+    reviewPending = false;
+    renderReview();
+    renderMoveList();
+  });
+}
+
+function renderReviewButton() {
+  const button = $('review');
+  button.disabled = !engine.ready;
+  const stopped = review.result && !review.result.complete && !review.running &&
+    sharedWithReview() === state.played.length && review.game.moves.length === state.played.length;
+  setText(button, review.running ? 'Stop review' : stopped ? 'Resume review' : 'Review');
+}
+
+function countText(counts) {
+  const plural = (n, one, many) => `${n} ${n === 1 ? one : many}`;
+  return `${plural(counts.inaccuracy, 'inaccuracy', 'inaccuracies')}, ${plural(counts.mistake, 'mistake', 'mistakes')}, ` +
+    plural(counts.blunder, 'blunder', 'blunders');
+}
+
+// The graph, each side's accuracy and counts, and the mistakes with the
+// better move and its line.
+function renderReview() {
+  const result = review.result;
+  $('review-results').hidden = !result;
+  setText($('review-error'), review.error);
+  renderReviewButton();
+  if (!result) return;
+  const limit = Object.entries(result.limit).map(([name, value]) => `${name} ${value}`).join(', ');
+  const build = review.flavour === 'threads' ? 'threaded engine' : 'single-threaded engine';
+  setText($('review-note'), `Reviewed by the ${build}, one search thread, ${limit} a position.`);
+  if (!review.graph) review.graph = createGraph($('review-graph'), goToReviewPly);
+  review.graph.update(result.positions, review.game.moves.length + 1);
+  for (const side of ['white', 'black']) {
+    const accuracy = result.complete ? result.accuracy[side] : null;
+    setText($(`accuracy-${side}`), accuracy === null ? '–' : `${accuracy.toFixed(1)}%`);
+    setText($(`counts-${side}`), countText(result.counts[side]));
+  }
+  const list = $('review-mistakes');
+  const items = result.moves.filter((move) => move.class === 'mistake' || move.class === 'blunder').map((move) => {
+    const item = document.createElement('li');
+    const played = review.game.san[move.ply - 1];
+    const line = pvToSan(review.fens[move.ply - 1], move.pv, 8);
+    item.innerHTML = '<button class="move"></button> <span></span> <button class="better"></button>';
+    item.children[0].textContent = `${played}${Marks[move.class]}`;
+    item.children[0].dataset.ply = String(move.ply);
+    item.children[1].textContent = 'better:';
+    item.children[2].textContent = line;
+    item.children[2].dataset.testid = `better-${move.ply}`;
+    item.children[2].dataset.better = String(move.ply);
+    return item;
+  });
+  list.replaceChildren(...items);
+}
+
+// Shows the position after `ply` moves of the reviewed game, putting that
+// game back on the board when another is shown.
+function goToReviewPly(ply) {
+  if (!review.game) return;
+  if (sharedWithReview() !== review.game.moves.length || state.played.length !== review.game.moves.length) {
+    const tags = state.tags;
+    setGame(review.game.fen, review.game.moves.map(uciToMove));
+    state.tags = tags;
+  }
+  goToPly(ply);
+}
+
+function onMistakesClick(event) {
+  const button = event.target.closest('button');
+  if (!button) return;
+  if (button.dataset.ply) {
+    goToReviewPly(Number(button.dataset.ply));
+    return;
+  }
+  const ply = Number(button.dataset.better);
+  const judged = review.result.moves[ply - 1];
+  goToReviewPly(ply - 1);
+  playOutLine({ fen: state.fen }, judged.pv);
 }
 
 // ---- controls ------------------------------------------------------------------
@@ -610,6 +1000,7 @@ function onSetMoves() {
     return;
   }
   setGame(result.root, result.moves.map((move) => move.san));
+  state.tags = result.tags;
   showMessage(`${result.moves.length} moves played.`, 'board');
 }
 
@@ -668,6 +1059,16 @@ function wireControls() {
   });
   $('use-book').addEventListener('change', () => refreshSearch());
   $('log').parentElement.addEventListener('toggle', renderSoon);
+  $('moves').addEventListener('click', onMoveListClick);
+  $('lines').addEventListener('click', onLineClick);
+  document.addEventListener('keydown', onWalkKey);
+  $('copy-fen').addEventListener('click', copyFen);
+  $('download-pgn').addEventListener('click', downloadPgn);
+  $('review').addEventListener('click', () => {
+    onReview().catch((error) => showMessage(`Review failed: ${error.message}`, 'board'));
+  });
+  $('review-mistakes').addEventListener('click', onMistakesClick);
+  window.addEventListener('resize', () => { if (review.graph) review.graph.resize(); });
 }
 
 // Fills the level list: full strength, then 800 to 2850 Elo.
@@ -700,8 +1101,27 @@ function applyUrl() {
       notes.push(`elo=${params.get('elo')} in the address not used: levels go from ${ELO_MIN} to ${ELO_MAX}; full strength kept.`);
     }
   }
+  const pgn = params.get('pgn');
+  if (pgn) {
+    $('move-text').value = pgn;
+    onSetMoves();
+  }
+  for (const name of ['depth', 'nodes']) {
+    if (!params.has(name)) continue;
+    const value = Number(params.get(name));
+    if (Number.isInteger(value) && value >= 1 && value <= (name === 'depth' ? 40 : 1e9)) review.limit = { [name]: value };
+    else notes.push(`${name}=${params.get(name)} in the address not used; the review searches to the depth picked.`);
+  }
   if (notes.length) showMessage([messageText(), ...notes].filter(Boolean).join(' '), 'board');
-  return params.get('analyse') === '1';
+  return { analyse: params.get('analyse') === '1', review: params.get('review') === '1' && pgn !== null };
+}
+
+// Reads the openings' names (web/openings.tsv) and names the one on the board.
+async function loadOpenings() {
+  const response = await fetch('/openings.tsv');
+  if (!response.ok) throw new Error(`openings.tsv: HTTP ${response.status}`);
+  openings = readOpenings(Chess, await response.text());
+  renderOpening();
 }
 
 async function main() {
@@ -719,8 +1139,9 @@ async function main() {
   wireControls();
   $('fen').value = state.fen;
   $('board').dataset.fen = state.fen;
-  const analyseAtOnce = applyUrl();
+  const atOnce = applyUrl();
   renderNow();
+  loadOpenings().catch((error) => console.error('the openings could not be read:', error));
   try {
     await startEngine();
   } catch (error) {
@@ -728,8 +1149,14 @@ async function main() {
     console.error('Orvane could not be started:', error);
     return;
   }
-  if (analyseAtOnce) setMode('analyse');
-  else refreshSearch();
+  renderButtons();
+  if (atOnce.review) {
+    onReview().catch((error) => showMessage(`Review failed: ${error.message}`, 'board'));
+  } else if (atOnce.analyse) {
+    setMode('analyse');
+  } else {
+    refreshSearch();
+  }
 }
 
 main();

@@ -36,6 +36,7 @@ const contentTypes = {
   '.data': 'application/octet-stream',
   '.bin': 'application/octet-stream',
   '.ts': 'text/plain; charset=utf-8',
+  '.tsv': 'text/tab-separated-values; charset=utf-8',
 };
 
 // What the page loads from web/node_modules, by package: the folders below
@@ -43,15 +44,18 @@ const contentTypes = {
 const vendorFiles = {
   'chess.js': [{ folder: 'dist/esm', extensions: ['.js'] }],
   'cm-chessboard': [{ folder: 'src', extensions: ['.js'] }, { folder: 'assets', extensions: ['.css', '.svg'] }],
+  uplot: [{ folder: 'dist', extensions: ['.esm.js', '.min.css'] }],
 };
 
 // Files of web/ itself that are the page; nothing else there is served.
-const pageFiles = new Set(['index.html', 'app.js', 'uci.js', 'san.js', 'san-worker.js', 'style.css']);
+const pageFiles = new Set(['index.html', 'app.js', 'uci.js', 'san.js', 'san-worker.js', 'style.css',
+  'review-view.js', 'openings.js', 'openings.tsv']);
 
 // The engine's runtime files: the factory, the worker, the host glue and the
-// two builds' scripts and binaries, all at the top of the build folder. The
-// rest of a build folder (CMakeCache.txt, object files, test data) is not.
-const engineFile = /^orvane[a-z0-9.-]*\.(m?js|wasm)$/;
+// two builds' scripts and binaries, and the game review the page shares with
+// orvane-review, all at the top of the build folder. The rest of a build
+// folder (CMakeCache.txt, object files, test data) is not.
+const engineFile = /^(orvane[a-z0-9.-]*\.(m?js|wasm)|review(-pgn)?\.mjs)$/;
 
 function usage(message) {
   process.stderr.write(`${message}\nusage: node web/serve.mjs [--port N] [--host H] [--no-isolation] [--engine-dir DIR]\n`);
@@ -110,7 +114,7 @@ export function resolveRequest(urlPath, engineDir) {
   if (parts[0] === 'vendor' && parts.length > 2 && Object.hasOwn(vendorFiles, parts[1])) {
     const inside = parts.slice(2).join('/');
     const allowed = vendorFiles[parts[1]].some(({ folder, extensions }) =>
-      inside.startsWith(`${folder}/`) && extensions.includes(path.extname(inside)));
+      inside.startsWith(`${folder}/`) && extensions.some((extension) => inside.endsWith(extension)));
     if (!allowed) return null;
     const root = path.join(webDir, 'node_modules', parts[1]);
     return { root, file: path.join(root, ...parts.slice(2)) };

@@ -81,7 +81,7 @@ function numbered(chess, san) {
 
 // Reads a pasted game with chess.js's PGN reader: tags (a FEN tag gives the
 // start), comments, variations, NAGs, move numbers or none, SAN or UCI
-// moves. Returns {root, moves: [chess.js moves of the main line]} or {error}
+// moves. Returns {root, moves: [chess.js moves of the main line], tags} or {error}
 // naming the first move that cannot be played as "6. Ke3".
 export function readGame(text) {
   const chess = new Chess();
@@ -95,7 +95,10 @@ export function readGame(text) {
   }
   const moves = chess.history({ verbose: true });
   if (moves.length === 0) return { error: 'no moves found' };
-  return { root: moves[0].before, moves };
+  // The tags the text gave; chess.js fills the rest with unknowns.
+  const tags = Object.fromEntries(Object.entries(chess.getHeaders())
+    .filter(([name, value]) => name !== 'FEN' && name !== 'SetUp' && value !== '?' && value !== '????.??.??'));
+  return { root: moves[0].before, moves, tags };
 }
 
 // Why chess.js or the engine would refuse a FEN, or null when both take it.

@@ -18,6 +18,8 @@
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
+import os from 'node:os';
+import { spawnSync } from 'node:child_process';
 import path from 'node:path';
 import { Chess } from 'chess.js';
 import { engineDir, repoDir, startServer, startChromium, openPage } from './harness.mjs';
@@ -543,6 +545,190 @@ for (const isolation of [true, false]) {
         await page.evaluate(() => window.engineWorkers[0].postMessage({ type: 'send', text: 'quit\n' }));
         await page.waitForFunction(() => document.querySelector('[data-testid="status"]').textContent.includes('Book not loaded: the engine has stopped'));
         assert.match(await text(page, 'engine-status'), /^the engine stopped/);
+
+        assert.deepEqual(problems, [], 'console errors, page errors or failed requests');
+      } finally {
+        await page.close();
+        await server.close();
+      }
+    });
+}
+
+// ---- the game review and walking the game ---------------------------------------
+
+// White leaves the queen to be taken (2. Qg4??, the bishop on c8 takes it)
+// and Black does not take it: 2... Nf6 misses 2... Bxg4.
+const BLUNDER_GAME = '[Event "Review test"]\n[White "A"]\n[Black "B"]\n[Result "*"]\n\n1. e4 d6 2. Qg4 Nf6 *';
+// The Ruy Lopez's first moves: no mistake anywhere.
+const CLEAN_GAME = '1. e4 e5 2. Nf3 Nc6 3. Bb5 a6 *';
+const REVIEW_NODES = 20000;
+
+// The FEN after the first `plies` moves of a SAN game.
+function fenAfter(sans, plies) {
+  const chess = new Chess();
+  for (const move of sans.slice(0, plies)) chess.move(move);
+  return chess.fen();
+}
+
+// The moves of the list: {ply, text, cls, eval}.
+const moveList = (page) => page.evaluate(() => [...document.querySelectorAll('[data-testid^="move-"]')]
+  .map((item) => ({ ply: Number(item.dataset.ply), text: item.textContent, cls: item.dataset.class, eval: item.dataset.eval })));
+
+const waitReviewDone = (page) => page.waitForFunction(() => {
+  const review = window.orvaneReview;
+  return review.result && review.result.complete && !review.running &&
+    document.querySelector('[data-testid="review-progress"]').hidden;
+}, null, { timeout: 40000 });
+
+const boardFen = (page) => page.evaluate(() => document.querySelector('[data-testid="board"]').dataset.fen);
+
+// White's winning chance for a score written as in [%eval]: "0.35", "#-3".
+async function winOf(text) {
+  const { winPercent } = await import(path.join(repoDir, 'src', 'wasm', 'review.mjs'));
+  return winPercent(text.startsWith('#') ? { mate: Number(text.slice(1)) } : { cp: Math.round(Number(text) * 100) });
+}
+
+// orvane-review's output for one game with the page's limit, run from a
+// copy of the build's runtime files beside this folder's node_modules (its
+// PGN reader and chess.js).
+function commandLineReview(pgn) {
+  const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'orvane-review-'));
+  try {
+    for (const name of fs.readdirSync(engineDir)) {
+      if (/^(orvane[a-z0-9.-]*|review(-pgn)?\.mjs|node\.mjs|package\.json)$/.test(name) && fs.statSync(path.join(engineDir, name)).isFile())
+        fs.copyFileSync(path.join(engineDir, name), path.join(folder, name));
+    }
+    fs.symlinkSync(path.join(repoDir, 'tests', 'web', 'node_modules'), path.join(folder, 'node_modules'));
+    const result = spawnSync(process.execPath, [path.join(folder, 'orvane-review'), '--nodes', String(REVIEW_NODES), '--jobs', '1'],
+      { input: pgn, encoding: 'utf8', timeout: 60000 });
+    assert.equal(result.status, 0, `orvane-review: ${result.stderr}`);
+    return result.stdout;
+  } finally {
+    fs.rmSync(folder, { recursive: true, force: true });
+  }
+}
+
+// The PGN with the engine's name taken out; the line breaks move with it.
+const withoutEngineName = (pgn) => pgn.replace(/Reviewed by [^,]+,/, 'Reviewed by ENGINE,').replace(/\s+/g, ' ');
+
+for (const isolation of [true, false]) {
+  const mode = isolation ? 'isolated' : 'not isolated';
+
+  test(`page ${mode}: a review marks a left queen ?? with the capture as the best answer, a clean game nowhere; graph, walk keys`,
+    { timeout: 120000 }, async () => {
+      const server = await startServer({ isolation });
+      const problems = [];
+      const page = await openPage(chromium.browser, problems);
+      try {
+        await page.context().grantPermissions(['clipboard-read', 'clipboard-write'], { origin: new URL(server.url).origin });
+        // The address opens the game and reviews it at once.
+        await page.goto(`${server.url}?pgn=${encodeURIComponent(BLUNDER_GAME)}&review=1&nodes=${REVIEW_NODES}`);
+        await waitReviewDone(page);
+        const moves = await moveList(page);
+        assert.deepEqual(moves.slice(0, 3).map((move) => move.text), ['e4', 'd6', 'Qg4??']);
+        assert.match(moves[3].text, /^Nf6\?\??$/);
+        assert.equal(moves[2].cls, 'blunder');
+        assert.ok(['mistake', 'blunder'].includes(moves[3].cls), `2... Nf6 is ${moves[3].cls}`);
+        assert.deepEqual(moves.slice(0, 2).map((move) => move.cls), ['', '']);
+        assert.match(await text(page, 'better-4'), /^2\.\.\. Bxg4\b/);
+        assert.match(await text(page, 'accuracy-white'), /^\d+\.\d%$/);
+        assert.match(await text(page, 'counts-white'), /1 blunder$/);
+        assert.equal(await text(page, 'review-note'),
+          `Reviewed by the ${isolation ? 'threaded' : 'single-threaded'} engine, one search thread, nodes ${REVIEW_NODES} a position.`);
+
+        // The graph has a point for every position, each White's winning
+        // chance for the score the move list shows.
+        const graph = await page.evaluate(() => window.orvaneReview.graph.plot.data.map((series) => series.slice()));
+        assert.deepEqual(graph[0], [0, 1, 2, 3, 4]);
+        for (const move of moves) {
+          assert.ok(move.eval, `move ${move.ply} has no score`);
+          assert.ok(Math.abs(graph[1][move.ply] - await winOf(move.eval)) < 0.01,
+            `point ${move.ply} is ${graph[1][move.ply]}, the score ${move.eval}`);
+        }
+        assert.ok(graph[1][3] < 20 && graph[1][2] > 40, `the graph does not fall at the blunder: ${graph[1]}`);
+
+        // A click on a point shows its position.
+        const sans = ['e4', 'd6', 'Qg4', 'Nf6'];
+        for (const ply of [2, 0, 3]) {
+          const at = await page.evaluate((index) => {
+            const plot = window.orvaneReview.graph.plot;
+            const box = plot.over.getBoundingClientRect();
+            return { x: box.left + plot.valToPos(index, 'x'), y: box.top + plot.valToPos(plot.data[1][index], 'y') };
+          }, ply);
+          await page.mouse.move(at.x, at.y - 2);
+          await page.mouse.click(at.x, at.y);
+          assert.equal(await boardFen(page), fenAfter(sans, ply), `a click on point ${ply}`);
+        }
+
+        // The same numbers as orvane-review with the same limit.
+        await page.click('[data-testid="download-pgn"]');
+        const pagePgn = await page.evaluate(() => window.lastPgn);
+        assert.match(pagePgn, /\[%eval /);
+        assert.equal(withoutEngineName(pagePgn), withoutEngineName(commandLineReview(BLUNDER_GAME)));
+
+        // Walking: the keys, the move list, the last move and a check.
+        await page.keyboard.press('End');
+        assert.equal(await boardFen(page), fenAfter(sans, 4));
+        await page.keyboard.press('ArrowLeft');
+        assert.equal(await boardFen(page), fenAfter(sans, 3));
+        assert.equal(await page.evaluate(() => document.querySelector('[data-testid="board"]').dataset.lastMove), 'd1g4');
+        await page.keyboard.press('Home');
+        assert.equal(await boardFen(page), fenAfter(sans, 0));
+        await page.keyboard.press('ArrowRight');
+        assert.equal(await boardFen(page), fenAfter(sans, 1));
+        await page.click('[data-testid="move-4"]');
+        assert.equal(await boardFen(page), fenAfter(sans, 4));
+        await page.click('[data-testid="copy-fen"]');
+        assert.equal(await text(page, 'status'), 'FEN copied.');
+        assert.equal(await page.evaluate(() => navigator.clipboard.readText()), fenAfter(sans, 4));
+        await pasteMoves(page, '1. f3 e5 2. g4 Qh4# *');
+        await page.keyboard.press('ArrowLeft');
+        await page.keyboard.press('ArrowRight');
+        assert.equal(await page.evaluate(() => document.querySelector('[data-testid="board"]').dataset.check), 'e1');
+
+        // A game with no mistake: marked nowhere; stopped and resumed where
+        // it stopped; the opening named.
+        await pasteMoves(page, CLEAN_GAME);
+        assert.equal(await text(page, 'opening'), 'C70 Ruy Lopez: Morphy Defense');
+        await page.click('[data-testid="review"]');
+        await page.waitForFunction(() => Number(document.querySelector('[data-testid="review-progress"]').value) >= 2);
+        await page.click('[data-testid="review"]');
+        await page.waitForFunction(() => document.querySelector('[data-testid="review"]').textContent === 'Resume review');
+        const stoppedAt = await page.evaluate(() => window.orvaneReview.result.positions.length);
+        assert.ok(stoppedAt >= 2 && stoppedAt < 7, `stopped after ${stoppedAt} positions`);
+        await page.click('[data-testid="review"]');
+        assert.ok(await page.evaluate(() => Number(document.querySelector('[data-testid="review-progress"]').value)) >= stoppedAt,
+          'the review began again from the start');
+        await waitReviewDone(page);
+        // Searches sent to the review engine: 5 positions of the first game,
+        // 7 of this one, and the one stopped may be asked again.
+        await page.click('text=Engine output');
+        await page.waitForFunction(() => document.querySelector('[data-testid="log"]').textContent.includes('review> go'));
+        const searches = (await text(page, 'log')).split('\n').filter((line) => line.startsWith('review> go')).length;
+        assert.ok(searches >= 12 && searches <= 13, `${searches} searches for 12 positions`);
+        const clean = await moveList(page);
+        assert.equal(clean.length, 6);
+        assert.deepEqual(clean.map((move) => move.cls), ['', '', '', '', '', '']);
+        assert.deepEqual(clean.map((move) => move.text), ['e4', 'e5', 'Nf3', 'Nc6', 'Bb5', 'a6']);
+        assert.equal(await text(page, 'counts-black'), '0 inaccuracies, 0 mistakes, 0 blunders');
+
+        // A click on an engine line plays it out on the board after the game.
+        await page.click('[data-testid="analyse"]');
+        await waitDepth(page, 4);
+        // The line as painted when clicked, in the same task as the click.
+        const clicked = await page.evaluate(() => {
+          const painted = document.querySelector('[data-testid="pv"]');
+          const shown = painted.textContent;
+          painted.click();
+          return shown;
+        });
+        const line = checkLine(fenAfter(['e4', 'e5', 'Nf3', 'Nc6', 'Bb5', 'a6'], 6), clicked);
+        await page.waitForFunction((count) => document.querySelectorAll('[data-testid^="move-"]').length === count, 6 + line.length)
+          .catch(async () => assert.fail(`"${clicked}" clicked, "${await text(page, 'moves')}" played`));
+        await page.waitForFunction((fen) => document.querySelector('[data-testid="board"]').dataset.fen === fen,
+          line[line.length - 1].after, { timeout: 10000 });
+        assert.deepEqual((await moveList(page)).slice(6).map((move) => move.text), line.map((move) => move.san));
+        await page.click('[data-testid="analyse"]');
 
         assert.deepEqual(problems, [], 'console errors, page errors or failed requests');
       } finally {

@@ -34,6 +34,7 @@ test('serve.mjs: isolation headers, content types, nothing outside its folders',
   const wasm = Buffer.from([0, 0x61, 0x73, 0x6d, 1, 0, 0, 0]);
   fs.writeFileSync(path.join(engine, 'orvane.wasm'), wasm);
   fs.writeFileSync(path.join(engine, 'orvane.mjs'), 'export default null;\n');
+  for (const name of ['review.mjs', 'review-pgn.mjs', 'review.js', 'review-other.mjs']) fs.writeFileSync(path.join(engine, name), '// review\n');
   fs.writeFileSync(path.join(engine, 'CMakeCache.txt'), 'CMAKE_HOME_DIRECTORY:INTERNAL=/home/someone/orvane\n');
   fs.mkdirSync(path.join(engine, 'CMakeFiles'));
   fs.writeFileSync(path.join(engine, 'CMakeFiles', 'orvane.js'), 'build step\n');
@@ -58,7 +59,9 @@ test('serve.mjs: isolation headers, content types, nothing outside its folders',
         assert.deepEqual(binary.body, wasm);
         assert.equal(binary.headers['cross-origin-embedder-policy'], isolation ? 'require-corp' : undefined);
         for (const file of ['/app.js', '/uci.js', '/style.css', '/vendor/chess.js/dist/esm/chess.js',
-          '/vendor/cm-chessboard/src/Chessboard.js', '/vendor/cm-chessboard/assets/pieces/standard.svg']) {
+          '/vendor/cm-chessboard/src/Chessboard.js', '/vendor/cm-chessboard/assets/pieces/standard.svg',
+          '/review-view.js', '/openings.js', '/openings.tsv', '/engine/review.mjs', '/engine/review-pgn.mjs',
+          '/vendor/uplot/dist/uPlot.esm.js', '/vendor/uplot/dist/uPlot.min.css']) {
           assert.equal((await get(server.url, file)).status, 200, file);
         }
 
@@ -69,7 +72,8 @@ test('serve.mjs: isolation headers, content types, nothing outside its folders',
           '/engine/%2e%2e/CMakeLists.txt', '/..%5c..%5cCMakeLists.txt', '/engine/%00', '/%E0%A4%A',
           '/engine/CMakeCache.txt', '/engine/CMakeFiles/orvane.js', '/engine/orvane-out.js',
           '/vendor/chess.js/package.json', '/vendor/chess.js/src/chess.ts', '/vendor/cm-chessboard/README.md',
-          '/vendor/cm-chessboard/assets/chessboard.scss']) {
+          '/vendor/cm-chessboard/assets/chessboard.scss', '/vendor/uplot/package.json', '/vendor/uplot/dist/uPlot.cjs.js',
+          '/engine/review.js', '/engine/review-other.mjs']) {
           const answer = await get(server.url, probe);
           assert.equal(answer.status, 404, probe);
           assert.ok(!answer.body.equals(secret), probe);
