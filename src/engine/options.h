@@ -50,7 +50,8 @@ void registerString(const std::string& name, std::string* variable, const std::s
                     TextAction onChange = nullptr);
 void registerButton(const std::string& name, ButtonAction onPress);
 
-// Registers the engine's 29 options in listing order (empties the table first).
+// Registers the engine's 29 options in listing order, then the two of the
+// playing level, "UCI_LimitStrength" and "UCI_Elo" (empties the table first).
 void registerEngineOptions();
 
 // Case-insensitive lookup; null when absent.  The returned name is the
@@ -71,7 +72,8 @@ bool setOptionFromText(OptionRecord& record, const std::string& text, std::strin
 // evaluation and search tables, which also empties the transposition table
 // after a search: true for every option but the hash-file ones ("Hash File
 // Name", "Save Hash to File", "Load Hash from File"), which exist to keep
-// the table.  "Clear Hash" empties the table by itself.
+// the table, and the level's two, which the tables do not depend on.
+// "Clear Hash" empties the table by itself.
 bool optionRebuildsTables(const std::string& name);
 
 // The "uci" listing line of one option, without the line feed.
