@@ -80,9 +80,10 @@ LevelPlan currentLevelPlan() {
 }
 
 // Each candidate within maxLoss of the best is drawn with the weight
-// e^(-loss / temperature); the best one always has weight 1.
+// e^(-loss / temperature); the best one always has weight 1.  A mate the
+// search found is always played, the quickest one: any level sees it.
 int chooseLevelCandidate(const LevelCandidate* candidates, int count, const LevelPlan& plan) {
-  if (count <= 1 || !plan.active) return 0;
+  if (count <= 1 || !plan.active || candidates[0].score >= MateBound) return 0;
   constexpr int MaxCandidates = 16;
   double weight[MaxCandidates];
   double total = 0.0;
