@@ -221,8 +221,7 @@ bool setOptionFromText(OptionRecord& r, const std::string& text, std::string* er
 }
 
 bool optionRebuildsTables(const std::string& name) {
-  return name != "Hash File Name" && name != "Save Hash to File" && name != "Load Hash from File" &&
-         name != "UCI_LimitStrength" && name != "UCI_Elo";
+  return name != "Hash File Name" && name != "Save Hash to File" && name != "Load Hash from File";
 }
 
 std::string optionListingLine(const std::string& name, const OptionRecord& r) {

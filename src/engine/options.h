@@ -72,8 +72,7 @@ bool setOptionFromText(OptionRecord& record, const std::string& text, std::strin
 // evaluation and search tables, which also empties the transposition table
 // after a search: true for every option but the hash-file ones ("Hash File
 // Name", "Save Hash to File", "Load Hash from File"), which exist to keep
-// the table, and the level's two, which the tables do not depend on.
-// "Clear Hash" empties the table by itself.
+// the table.  "Clear Hash" empties the table by itself.
 bool optionRebuildsTables(const std::string& name);
 
 // The "uci" listing line of one option, without the line feed.

@@ -32,10 +32,6 @@ TEST_F(OptionTable, RegistersTheDesignsOptionsThenTheLevelsWithDefaults) {
   EXPECT_EQ(findOption("UCI_Elo")->index, 30u);
   EXPECT_EQ(settings::limitStrength, 0);
   EXPECT_EQ(settings::uciElo, 1500);
-  // Choosing a level keeps the tables (and the hash) as they are.
-  EXPECT_FALSE(optionRebuildsTables("UCI_Elo"));
-  EXPECT_FALSE(optionRebuildsTables("UCI_LimitStrength"));
-  EXPECT_TRUE(optionRebuildsTables("Reduction"));
 }
 
 TEST_F(OptionTable, LookupIgnoresCaseButNotSpelling) {

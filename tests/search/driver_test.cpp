@@ -279,6 +279,23 @@ TEST_F(Level, SeesMatesInOneAndFreeQueensFrom1400) {
   }
 }
 
+TEST(LevelChoice, DrawsOnlyLinesWithinTheLossTheLevelTolerates) {
+  const LevelPlan plan = levelPlanFor(1000);
+  const LevelCandidate lines[4] = {{1, 50, 0}, {2, 50 - plan.maxLoss, 0}, {3, 49 - plan.maxLoss, 0}, {4, -900, 0}};
+  seedLevelRandom(99);
+  int drawn[4] = {};
+  for (int i = 0; i < 2000; i++) drawn[chooseLevelCandidate(lines, 4, plan)]++;
+  EXPECT_GT(drawn[0], drawn[1]);
+  EXPECT_GT(drawn[1], 0);
+  EXPECT_EQ(drawn[2] + drawn[3], 0);
+  // Higher levels stray less, and never from a mate.
+  const LevelPlan strong = levelPlanFor(2600);
+  EXPECT_LT(strong.temperature, plan.temperature);
+  EXPECT_LT(strong.maxLoss, plan.maxLoss);
+  const LevelCandidate mate[2] = {{1, MateScore - 1, 0}, {2, MateScore - 3, 0}};
+  for (int i = 0; i < 200; i++) EXPECT_EQ(chooseLevelCandidate(mate, 2, plan), 0);
+}
+
 TEST_F(Level, NeverThinksPastTheFullStrengthDeadlines) {
   settings::limitStrength = 1;
   settings::uciElo = 2850;  // a budget far beyond 50 ms
