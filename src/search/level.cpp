@@ -24,8 +24,8 @@ struct LevelAnchor {
   int maxLoss;
 };
 constexpr LevelAnchor levelAnchors[] = {
-    {800, 150, 400, 1200},   {1000, 1000, 150, 500},     {1200, 2000, 110, 400},    {1400, 6000, 60, 250},
-    {1800, 40000, 30, 150},  {2200, 200000, 15, 80},    {2600, 1000000, 6, 40},    {2850, 5000000, 1, 0},
+    {800, 150, 400, 1200},   {1000, 1000, 150, 500},     {1200, 2500, 95, 400},    {1400, 6000, 60, 250},
+    {1800, 30000, 35, 150},  {2200, 600000, 10, 60},    {2600, 3000000, 4, 30},    {2850, 50000000, 1, 0},
 };
 constexpr int anchorCount = sizeof levelAnchors / sizeof levelAnchors[0];
 
@@ -68,9 +68,10 @@ LevelPlan levelPlanFor(int elo) {
   LevelPlan plan;
   plan.active = true;
   plan.nodeBudget = (uint64_t)std::lround(lo.nodes * std::pow(hi.nodes / lo.nodes, f));
-  plan.lines = LevelLines;
   plan.temperature = (int)std::lround(lo.temperature + f * (hi.temperature - lo.temperature));
   plan.maxLoss = (int)std::lround(lo.maxLoss + f * (hi.maxLoss - lo.maxLoss));
+  // A level that tolerates no loss has nothing to choose from.
+  plan.lines = plan.maxLoss > 0 ? LevelLines : 1;
   return plan;
 }
 
