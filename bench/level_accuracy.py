@@ -140,11 +140,12 @@ def judge_game(tags, moves, judge, oracle, stats):
     for i in range(len(moves)):
         mover = tags["White"] if positions[i].stm == "w" else tags["Black"]
         drop = max(0.0, win_percent(scores[i]) - win_percent(-scores[i + 1]))
-        s = stats.setdefault(mover, {"moves": 0, "accuracy": 0.0, "blunders": 0, "games": set()})
+        s = stats.setdefault(mover, {"moves": 0, "accuracy": 0.0, "blunders": 0, "games": 0})
         s["moves"] += 1
         s["accuracy"] += move_accuracy(drop)
         s["blunders"] += drop >= BLUNDER_DROP
-        s["games"].add(id(tags))
+    for player in (tags["White"], tags["Black"]):
+        stats.setdefault(player, {"moves": 0, "accuracy": 0.0, "blunders": 0, "games": 0})["games"] += 1
 
 
 def main():
@@ -168,7 +169,9 @@ def main():
     print("|---|---|---|---|---|")
     for name in sorted(stats):
         s = stats[name]
-        n = len(s["games"])
+        n = s["games"]
+        if s["moves"] == 0:
+            continue
         print("| %s | %d | %d | %.1f %% | %.2f |" % (name, n, s["moves"], s["accuracy"] / s["moves"], s["blunders"] / n))
     judge.send("quit")
     oracle.close()

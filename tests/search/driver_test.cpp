@@ -296,17 +296,35 @@ TEST(LevelChoice, DrawsOnlyLinesWithinTheLossTheLevelTolerates) {
   for (int i = 0; i < 200; i++) EXPECT_EQ(chooseLevelCandidate(mate, 2, plan), 0);
 }
 
+// At the third iteration the clock is put past the hard deadline.
+void passTheHardDeadlineAtIterationThree() {
+  if (lastIteration >= 3) setDeadlines(now() - 10.0, 1.0, 2.0);
+}
+
 TEST_F(Level, NeverThinksPastTheFullStrengthDeadlines) {
   settings::limitStrength = 1;
   settings::uciElo = 2850;  // a budget far beyond 50 ms
   freshAnswer(QuietMiddlegame, 99, 0.05);
   const double levelHard = hardDeadline - searchStart;
-  const double levelTook = now() - searchStart;
   settings::limitStrength = 0;
   freshAnswer(QuietMiddlegame, 99, 0.05);
   EXPECT_DOUBLE_EQ(levelHard, hardDeadline - searchStart);
-  // Generous slack for a busy machine; the hard deadline is 0.25 s away.
-  EXPECT_LT(levelTook, levelHard + 0.5);
+
+  // A level's search stops at the hard deadline at once, every level alike.
+  auto* const savedEmpty = commandQueueIsEmpty;
+  auto* const savedPoller = commandPoller;
+  commandQueueIsEmpty = queueNeverEmpty;
+  commandPoller = passTheHardDeadlineAtIterationThree;
+  settings::limitStrength = 1;
+  for (int elo : {1800, 2600, 2850}) {
+    settings::uciElo = elo;
+    nodeLimit = 3000000;  // bounds the search should the deadline be missed
+    freshAnswer(QuietMiddlegame, 99, 5.0);
+    EXPECT_EQ(lastIteration, 3) << elo;
+    EXPECT_EQ(threadSignals[0].stop.load(), 1) << elo;
+  }
+  commandQueueIsEmpty = savedEmpty;
+  commandPoller = savedPoller;
 }
 
 }  // namespace
