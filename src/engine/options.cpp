@@ -9,6 +9,7 @@
 #include "book/book.h"
 #include "engine/log.h"
 #include "platform/cpu.h"
+#include "search/level.h"
 #include "tb/probe.h"
 #include "tt/tt.h"
 
@@ -159,6 +160,9 @@ void registerEngineOptions() {
   registerSpin("King Safety", &kingSafety, 65, 0, 200);
   registerSpin("Selectivity", &selectivity, 80, 10, 200);
   registerSpin("Reduction", &reduction, 0, -1000, 150);
+  // The playing level, after the design's 29 options.
+  registerCheck("UCI_LimitStrength", &limitStrength, false);
+  registerSpin("UCI_Elo", &uciElo, LevelDefaultElo, LevelMinElo, LevelMaxElo);
 }
 
 OptionRecord* findOption(const std::string& name, std::string* registeredName) {

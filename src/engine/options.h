@@ -50,7 +50,8 @@ void registerString(const std::string& name, std::string* variable, const std::s
                     TextAction onChange = nullptr);
 void registerButton(const std::string& name, ButtonAction onPress);
 
-// Registers the engine's 29 options in listing order (empties the table first).
+// Registers the engine's 29 options in listing order, then the two of the
+// playing level, "UCI_LimitStrength" and "UCI_Elo" (empties the table first).
 void registerEngineOptions();
 
 // Case-insensitive lookup; null when absent.  The returned name is the

@@ -18,6 +18,7 @@
 #include "book/book.h"
 #include "eval/evaluate.h"
 #include "search/flags.h"
+#include "search/level.h"
 #include "search/picker.h"
 #include "search/report.h"
 #include "search/search.h"
@@ -233,6 +234,52 @@ void waitForRelease() {
   endProcessIfQuitting();
 }
 
+// A playing level's limits for one search: its node budget (the tighter of
+// it and "go nodes"), its candidate lines, and a clock poll fine enough to
+// keep a small budget.  Analysis ("go infinite") keeps full strength.
+LevelPlan startLevel() {
+  LevelPlan plan = currentLevelPlan();
+  if (infiniteSearch) plan.active = false;
+  if (!plan.active) return plan;
+  nodeLimit = std::min(nodeLimit, plan.nodeBudget);
+  setLevelLines(plan.lines);
+  clockPollMask = LevelClockPollMask;
+  return plan;
+}
+
+void endLevel(const LevelPlan& plan, uint64_t savedNodeLimit) {
+  if (!plan.active) return;
+  nodeLimit = savedNodeLimit;
+  setLevelLines(0);
+  clockPollMask = DefaultClockPollMask;
+}
+
+// The level's answer: one of the best lines of the search, drawn by the
+// level's rule; the move to ponder on is the reply that line expects.
+bool isRootMove(const SearchThread& main, Move m) {
+  for (int i = 0; main.rootMoves[i].move; i++)
+    if (main.rootMoves[i].move == m) return true;
+  return false;
+}
+
+void takeLevelAnswer(const LevelPlan& plan, const SearchThread& main, std::string& best, std::string& ponder) {
+  Move bestMove = 0;
+  for (int i = 0; main.rootMoves[i].move && !bestMove; i++)
+    if (moveToText(main.rootMoves[i].move) == best) bestMove = main.rootMoves[i].move;
+  LevelCandidate found[MaxRootMoves];
+  const int foundCount = rootCandidates(bestMove, found, plan.lines);
+  // Only moves of this root list may be played.
+  LevelCandidate candidates[MaxRootMoves];
+  int count = 0;
+  for (int i = 0; i < foundCount; i++)
+    if (isRootMove(main, found[i].move)) candidates[count++] = found[i];
+  if (count <= 1 || candidates[0].move != bestMove) return;
+  const LevelCandidate& chosen = candidates[chooseLevelCandidate(candidates, count, plan)];
+  if (chosen.move == candidates[0].move) return;
+  best = moveToText(chosen.move);
+  ponder = moveToText(chosen.reply);
+}
+
 }  // namespace
 
 void stopOpenSearchAtEndOfInput() {
@@ -284,7 +331,7 @@ void iterate(Position& pos, int depth) {
     std::memcpy(thread.iterPV[depth], pv, sizeof pv);
     thread.iterScore[depth] = v;
   };
-  if (depth < 5 || settings::multiPV > 1) {
+  if (depth < 5 || rootLineCount() > 1) {
     const int v = searchRoot(pos, 2 * depth, -NoScore, NoScore, pv);
     if (!threadSignals[t].stop.load(std::memory_order_relaxed)) record(v);
     return;
@@ -311,6 +358,8 @@ int search(Position& root, int depthLimit, const char* searchMovesText, double t
   searchStart = now();
   timeUp = 0;
   easy = 0.1;
+  const uint64_t savedNodeLimit = nodeLimit;
+  const LevelPlan level = startLevel();
   prepareThreads(root);
   SearchThread& main = *searchThreads[0];
 
@@ -350,6 +399,8 @@ int search(Position& root, int depthLimit, const char* searchMovesText, double t
 
   // Step 4. Iterative deepening.
   const int depthCap = std::min({depthLimit, maxIterationDepth, MaxIterations - 1});
+  bool bookMovePlayed = false;
+  clearRootLines();
   int depth = 0;
   for (int d = 1;; d++) {
     endProcessIfQuitting();
@@ -362,6 +413,7 @@ int search(Position& root, int depthLimit, const char* searchMovesText, double t
     if (d == 1) {
       const Move bookMove = askBook(root, main);
       if (bookMove) {
+        bookMovePlayed = true;
         bestMoveText = moveToText(bookMove);
         main.iterScore[d] = 0;
         break;
@@ -395,7 +447,10 @@ int search(Position& root, int depthLimit, const char* searchMovesText, double t
     if (std::abs(score) > MateBound - 1 && t > mateDeadline) timeUp = 1;
     if (d > 4 && rootMoveCount <= 1 && depthLimit < UnlimitedDepth) timeUp = 1;
     if (nodeLimit != NoNodeLimit && totalNodes() >= nodeLimit) timeUp = 1;
-    if ((timeUp && !pondering.load(std::memory_order_relaxed)) ||
+    // A level's budget also ends a ponder search's deepening: it then waits
+    // for "ponderhit" or "stop" like a search that reached its depth.
+    const bool levelSpent = level.active && totalNodes() >= level.nodeBudget;
+    if ((timeUp && !pondering.load(std::memory_order_relaxed)) || levelSpent ||
         (depthLimit < UnlimitedDepth && std::abs(score) > MateBound - 1) || d >= depthCap)
       break;
   }
@@ -406,6 +461,8 @@ int search(Position& root, int depthLimit, const char* searchMovesText, double t
   logLine("itcomp: %d out of %d  %s\n", rootMovesSearched.load(std::memory_order_relaxed), rootMoveCount,
           boundNames[std::clamp(lastBoundType.load(std::memory_order_relaxed), 0, 2)]);
   waitForRelease();
+  if (level.active && !bookMovePlayed) takeLevelAnswer(level, main, bestMoveText, ponderMoveText);
+  endLevel(level, savedNodeLimit);
   if (benchMode.load(std::memory_order_relaxed)) {
     searching.store(0, std::memory_order_relaxed);
     return main.iterScore[depth];

@@ -8,6 +8,7 @@
 #include "eval/evaluate.h"
 #include "search/flags.h"
 #include "search/driver.h"
+#include "search/level.h"
 #include "search/picker.h"
 #include "search/report.h"
 #include "search/search.h"
@@ -56,9 +57,11 @@ void joinPv(Move* dst, Move m, const Move* childPv) {
 }
 
 // Records a root move's result in the MultiPV table and, from iteration 5
-// on, prints the best lines; returns the new alpha (the score of the
-// MultiPV-th best line found in this iteration) or the old one.
-int updateMultiPV(Move m, int v, int alpha, int beta, int iteration, const Move* childPv, int movesSearched) {
+// on, prints the best lines the "MultiPV" option asks for; returns the new
+// alpha (the score of the lines-th best line found in this iteration) or
+// the old one.
+int updateMultiPV(Move m, int v, int alpha, int beta, int iteration, const Move* childPv, int movesSearched,
+                  int lines) {
   if (iteration == 1) {
     if (multiPVCount < MaxRootMoves) {
       MultiPVLine& row = multiPVLines[multiPVCount++];
@@ -87,11 +90,11 @@ int updateMultiPV(Move m, int v, int alpha, int beta, int iteration, const Move*
   for (int i = 0; i < multiPVCount; i++)
     for (int j = i + 1; j < multiPVCount; j++)
       if (multiPVLines[j].score > multiPVLines[i].score) std::swap(multiPVLines[i], multiPVLines[j]);
-  if (!benchMode.load(std::memory_order_relaxed))
+  if (!benchMode.load(std::memory_order_relaxed) && settings::multiPV > 1)
     for (int k = 0; k < settings::multiPV && k < multiPVCount && k <= movesSearched; k++)
       reportMultiPVLine(k + 1, multiPVLines[k].depth, multiPVLines[k].score, multiPVLines[k].pv);
   for (int k = 0, seen = 0; k < multiPVCount; k++)
-    if (multiPVLines[k].depth == iteration && ++seen == settings::multiPV) return multiPVLines[k].score;
+    if (multiPVLines[k].depth == iteration && ++seen == lines) return multiPVLines[k].score;
   return alpha;
 }
 
@@ -131,6 +134,32 @@ void reorderRootMoves(const Position& pos, SearchThread& thread, Move best) {
 
 }  // namespace
 
+void clearRootLines() { multiPVCount = 0; }
+
+int rootCandidates(Move best, LevelCandidate* out, int max) {
+  int bestRow = 0;
+  while (bestRow < multiPVCount && multiPVLines[bestRow].move != best) bestRow++;
+  if (max < 1 || bestRow == multiPVCount || multiPVLines[bestRow].score <= -NoScore) return 0;
+  const MultiPVLine& first = multiPVLines[bestRow];
+  out[0] = {best, first.score, first.pv[1]};
+  int count = 1;
+  // Rows of the last two iterations only: an older score is not comparable.
+  bool taken[MaxRootMoves] = {};
+  taken[bestRow] = true;
+  while (count < max) {
+    int pick = -1;
+    for (int r = 0; r < multiPVCount; r++) {
+      const MultiPVLine& row = multiPVLines[r];
+      if (taken[r] || row.score <= -NoScore || row.depth < first.depth - 1) continue;
+      if (pick < 0 || row.score > multiPVLines[pick].score) pick = r;
+    }
+    if (pick < 0) break;
+    taken[pick] = true;
+    out[count++] = {multiPVLines[pick].move, multiPVLines[pick].score, multiPVLines[pick].pv[1]};
+  }
+  return count;
+}
+
 int searchRoot(Position& pos, int depth, int alpha, int beta, Move* pv) {
   // Step 1. Entry.
   if (stopped(pos)) return 0;
@@ -143,6 +172,8 @@ int searchRoot(Position& pos, int depth, int alpha, int beta, Move* pv) {
   const int iteration = depth / 2;
   const int slot = std::min(iteration, MaxIterations - 1);
   const bool quiet = benchMode.load(std::memory_order_relaxed) != 0;
+  // Lines kept exact: "MultiPV", or a playing level's candidates.
+  const int lines = rootLineCount();
 
   // Step 2. Thread 0: MultiPV table, current-move reporting, clock poll.
   if (t == 0) {
@@ -199,12 +230,12 @@ int searchRoot(Position& pos, int depth, int alpha, int beta, Move* pv) {
       if (passedPush && ext == 0) ext = 2;
       const int d = depth - 2 + ext;
 
-      if (movesSearched <= settings::multiPV || (settings::multiPV > 1 && countInWindow < settings::multiPV)) {
+      if (movesSearched <= lines || (lines > 1 && countInWindow < lines)) {
         v = -searchPV(child, -beta, -alpha, d, 1, childPv);
       } else {
         // Late quiet root moves are first tried with a reduced null window.
         bool fullDepth = true;
-        if (!pos.inCheck && !child.inCheck && !passedPush && depth >= 6 && settings::multiPV == 1 &&
+        if (!pos.inCheck && !child.inCheck && !passedPush && depth >= 6 && lines == 1 &&
             movesSearched >= 3 && !tactical && settings::useLmr && m != thread.killers[0].killer1 &&
             m != thread.killers[0].killer2 && bestValue >= -(MateBound - 1)) {
           const int r = reductionPV[1][std::min(depth, 63)][std::min(movesSearched, 63)];
@@ -233,12 +264,11 @@ int searchRoot(Position& pos, int depth, int alpha, int beta, Move* pv) {
       rm.nodes = spent;
       continue;
     }
-    if (settings::multiPV > 1 && v > alpha && v < beta) countInWindow++;
+    if (lines > 1 && v > alpha && v < beta) countInWindow++;
     rm.score = v;
     rm.nodes = spent;
     int nextAlpha = alpha;
-    if (t == 0 && settings::multiPV > 1)
-      nextAlpha = updateMultiPV(m, v, alpha, beta, iteration, childPv, movesSearched);
+    if (t == 0 && lines > 1) nextAlpha = updateMultiPV(m, v, alpha, beta, iteration, childPv, movesSearched, lines);
 
     // Step 6. A new best move: publish it at once, so a stopped iteration
     // still answers with it.
@@ -254,12 +284,12 @@ int searchRoot(Position& pos, int depth, int alpha, int beta, Move* pv) {
         reportLine(iteration, v, pv, bound);
         lastBoundType.store(bound, std::memory_order_relaxed);
       }
-      if (settings::multiPV == 1) {
+      if (lines == 1) {
         if (v >= beta) break;
         if (v > alpha) alpha = v;
       }
     }
-    if (settings::multiPV > 1) alpha = nextAlpha;
+    if (lines > 1) alpha = nextAlpha;
   }
 
   // Step 7. Next iteration's order, or the mate/stalemate answer.

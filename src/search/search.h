@@ -9,6 +9,7 @@
 #include <atomic>
 
 #include "board/position.h"
+#include "search/level.h"
 #include "search/searchthread.h"
 
 // Nodes at this distance from the root answer with their static evaluation,
@@ -41,6 +42,14 @@ extern std::atomic<int> lastBoundType;
 // iterScore/iterPV[depth / 2] as new best moves appear, reorders the root
 // list for the next iteration.  Returns 0 when the stop flag was found set.
 int searchRoot(Position& pos, int depth, int alpha, int beta, Move* pv);
+
+// Thread 0's root lines with exact scores after a search that kept more
+// than one line: the line of `best` first, then the other lines of the
+// last two iterations, highest score first; at most max, none when `best`
+// has no exact score.
+int rootCandidates(Move best, LevelCandidate* out, int max);
+// Empties that table (a new search starts).
+void clearRootLines();
 
 // Open-window node on the principal variation (fail-soft).
 int searchPV(Position& pos, int alpha, int beta, int depth, int ply, Move* pv);

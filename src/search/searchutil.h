@@ -21,7 +21,7 @@ inline bool stopped(const Position& pos) {
 inline bool pollClock(const Position& pos) {
   if (pos.threadIndex != 0) return false;
   SearchThread& t = threadOf(pos);
-  return (++t.pollCounter & 0xFFF) == 0 && checkTime(0);
+  return (++t.pollCounter & clockPollMask) == 0 && checkTime(0);
 }
 
 // The draw value at a node: the root's draw score, seen from the side to

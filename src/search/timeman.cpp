@@ -15,6 +15,7 @@ int hardRatio = 500;
 double moveTime = 0.0;
 int ponderCounter = 0;
 uint64_t nodeLimit = NoNodeLimit;
+uint32_t clockPollMask = DefaultClockPollMask;
 double hardDeadline = 0.0;
 double extendedDeadline = 0.0;
 double softDeadline = 0.0;

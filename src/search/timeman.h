@@ -26,6 +26,11 @@ struct TimeBudget {
 extern int hardRatio;          // hard deadline as a percentage of the target
 extern double moveTime;        // "go movetime" in seconds; 0 = none
 extern int ponderCounter;      // > 0: this "go" and the next get extra time
+// Thread 0 polls the clock when its node count AND this mask is 0: every
+// 4096 nodes, more often while a level's small node budget must be kept.
+constexpr uint32_t DefaultClockPollMask = 0xFFF;
+constexpr uint32_t LevelClockPollMask = 0x3F;
+extern uint32_t clockPollMask;
 extern uint64_t nodeLimit;     // "go nodes"; NoNodeLimit = none
 extern double hardDeadline;    // the search is stopped here, whatever it does
 extern double extendedDeadline;  // stopped here while still on its first root move

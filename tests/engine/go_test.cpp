@@ -128,6 +128,23 @@ TEST(GoSession, PonderWaitsForPonderhit) {
   EXPECT_EQ(engine.waitExit(), 0);
 }
 
+// A level's small node budget ends the ponder search's deepening, not the
+// ponder: the answer still waits for "ponderhit".
+TEST(GoSession, PonderAtALevelWaitsForPonderhit) {
+  EngineProcess engine;
+  engine.send("setoption name UCI_LimitStrength value true");
+  engine.send("setoption name UCI_Elo value 1000");
+  engine.send("position startpos moves e2e4");
+  engine.send("go ponder wtime 60000 btime 60000");
+  while (auto line = engine.readLine(700)) ASSERT_NE(line->rfind("bestmove", 0), 0u) << *line;
+  engine.send("ponderhit");
+  auto best = readBestMove(engine, 2000);
+  ASSERT_TRUE(best);
+  EXPECT_NE(*best, "bestmove 0000");
+  engine.send("quit");
+  EXPECT_EQ(engine.waitExit(), 0);
+}
+
 TEST(GoSession, QuitDuringSearchEndsWithoutAnswer) {
   EngineProcess engine;
   engine.send("go infinite");

@@ -4,6 +4,7 @@
 
 #include "board/settings.h"
 #include "engine/options.h"
+#include "search/level.h"
 
 namespace {
 
@@ -13,9 +14,9 @@ class OptionTable : public ::testing::Test {
   void TearDown() override { registerEngineOptions(); }  // defaults back for other tests
 };
 
-TEST_F(OptionTable, RegistersTwentyNineOptionsWithDefaults) {
-  EXPECT_EQ(engineOptions.size(), 29u);
-  EXPECT_EQ(optionListing().size(), 29u);
+TEST_F(OptionTable, RegistersTheDesignsOptionsThenTheLevelsWithDefaults) {
+  EXPECT_EQ(engineOptions.size(), 31u);
+  EXPECT_EQ(optionListing().size(), 31u);
   EXPECT_EQ(settings::hashMb, 128);
   EXPECT_EQ(settings::tableMemory, 64);
   EXPECT_EQ(settings::drawScore, -7);
@@ -27,6 +28,10 @@ TEST_F(OptionTable, RegistersTwentyNineOptionsWithDefaults) {
   EXPECT_EQ(name, "Reduction");
   EXPECT_EQ(r->index, 28u);
   EXPECT_EQ(findOption("Ponder")->index, 0u);
+  EXPECT_EQ(findOption("UCI_LimitStrength")->index, 29u);
+  EXPECT_EQ(findOption("UCI_Elo")->index, 30u);
+  EXPECT_EQ(settings::limitStrength, 0);
+  EXPECT_EQ(settings::uciElo, 1500);
 }
 
 TEST_F(OptionTable, LookupIgnoresCaseButNotSpelling) {

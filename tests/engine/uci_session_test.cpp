@@ -45,6 +45,9 @@ const std::vector<std::string> DefaultListing = {
     "option name King Safety type spin default 65 min 0 max 200",
     "option name Selectivity type spin default 80 min 10 max 200",
     "option name Reduction type spin default 0 min -1000 max 150",
+    // The playing level follows the design's 29 options.
+    "option name UCI_LimitStrength type check default false",
+    "option name UCI_Elo type spin default 1500 min 800 max 2850",
 };
 
 // Starts the engine and reads past the banner lines.
@@ -117,6 +120,12 @@ TEST(UciSession, OptionNamesIgnoreCaseAndValuesAreClamped) {
   EXPECT_EQ(s.optionLine("Drawscore"), "option name Drawscore type spin default -200 min -200 max 200");
   s.run({"setoption name OwnBook value 0"});
   EXPECT_EQ(s.optionLine("OwnBook"), "option name OwnBook type check default false");
+  s.run({"setoption name uci_elo value 100"});
+  EXPECT_EQ(s.optionLine("UCI_Elo"), "option name UCI_Elo type spin default 800 min 800 max 2850");
+  s.run({"setoption name UCI_Elo value 4000"});
+  EXPECT_EQ(s.optionLine("UCI_Elo"), "option name UCI_Elo type spin default 2850 min 800 max 2850");
+  s.run({"setoption name UCI_LimitStrength value 1"});
+  EXPECT_EQ(s.optionLine("UCI_LimitStrength"), "option name UCI_LimitStrength type check default true");
   s.run({"setoption name ownbook value true"});
   EXPECT_EQ(s.optionLine("OwnBook"), "option name OwnBook type check default true");
   s.run({"setoption name Hash File Name value my hash file.dat"});
@@ -140,6 +149,8 @@ TEST(UciSession, UnknownOptionsAndBadValuesAreReported) {
       {"setoption name Ponder value yes", "Ponder"},
       {"setoption name Ponder value True", "Ponder"},
       {"setoption name Threads", "Threads"},
+      {"setoption name UCI_Elo value strong", "UCI_Elo"},
+      {"setoption name UCI_LimitStrength value on", "UCI_LimitStrength"},
   };
   for (const auto& [line, name] : bad) {
     out = s.run({line});

@@ -1,14 +1,18 @@
 // The driver's stop rules and answers, run in-process on small positions.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "board/bitboard.h"
+#include "board/movetext.h"
 #include "board/position.h"
 #include "board/settings.h"
 #include "eval/evaluate.h"
 #include "search/driver.h"
 #include "search/flags.h"
+#include "search/level.h"
 #include "search/search.h"
 #include "search/searchthread.h"
 #include "search/threads.h"
@@ -168,6 +172,159 @@ TEST_F(Driver, BenchModeIsSilentAndRepeatable) {
   benchMode = 0;
   EXPECT_GT(nodes[0], 0u);
   EXPECT_EQ(nodes[0], nodes[1]);
+}
+
+// Playing levels ("UCI_LimitStrength", "UCI_Elo"), searched in-process.
+class Level : public Driver {
+ protected:
+  void TearDown() override {
+    settings::limitStrength = 0;
+    settings::uciElo = LevelDefaultElo;
+    nodeLimit = NoNodeLimit;
+  }
+  // A search from empty tables, so two runs can be compared node for node.
+  std::string freshAnswer(const char* fen, int depth, double target = NoTimeLimit, bool emptyCaches = false) {
+    ttClearSilently();
+    for (auto& c : searchThreads[0]->history.v)
+      for (auto& t : c)
+        for (int& h : t) h = 5000;
+    if (emptyCaches) allocateEvalCaches(threadCaches[0], builtTableMemory, threadCount);
+    return answer(fen, depth, "", target);
+  }
+  // The move of a "bestmove" line.
+  static std::string moveOf(const std::string& best) { return best.substr(9, best.find(' ', 9) - 9); }
+  // Whether the move is one of the root's legal moves and was searched to an
+  // exact score (one of the level's candidate lines).
+  static bool isSearchedCandidate(const std::string& text) {
+    const SearchThread& main = *searchThreads[0];
+    for (int i = 0; main.rootMoves[i].move; i++) {
+      if (moveToText(main.rootMoves[i].move) != text) continue;
+      LevelCandidate line[1];
+      return rootCandidates(main.rootMoves[i].move, line, 1) == 1;
+    }
+    return false;
+  }
+};
+
+// Several moves of nearly equal worth for White.
+const char* const QuietMiddlegame = "r1bq1rk1/ppp2ppp/2np1n2/2b1p3/2B1P3/2NP1N2/PPP2PPP/R1BQ1RK1 w - - 0 7";
+
+TEST_F(Level, OffTheEloChangesNothing) {
+  settings::limitStrength = 0;
+  settings::uciElo = 800;
+  const std::string low = freshAnswer(QuietMiddlegame, 7, NoTimeLimit, true);
+  const uint64_t lowNodes = totalNodes();
+  EXPECT_EQ(output.find("multipv"), std::string::npos) << output;
+  settings::uciElo = 2850;
+  EXPECT_EQ(freshAnswer(QuietMiddlegame, 7, NoTimeLimit, true), low);
+  EXPECT_EQ(totalNodes(), lowNodes);
+  // On, the same search is cut to the level's budget.
+  settings::limitStrength = 1;
+  settings::uciElo = 1400;
+  freshAnswer(QuietMiddlegame, 7);
+  EXPECT_LT(totalNodes(), lowNodes);
+}
+
+TEST_F(Level, NodeBudgetIsKeptAndGoNodesStillBinds) {
+  settings::limitStrength = 1;
+  for (int elo : {800, 1400, 1800}) {
+    settings::uciElo = elo;
+    const LevelPlan plan = levelPlanFor(elo);
+    EXPECT_NE(moveOf(freshAnswer(QuietMiddlegame, 99)), "0000");
+    EXPECT_LE(totalNodes(), plan.nodeBudget + 200) << elo;
+    EXPECT_GE(totalNodes(), plan.nodeBudget) << elo;
+  }
+  // Budgets shrink with the level.
+  EXPECT_LT(levelPlanFor(1000).nodeBudget, levelPlanFor(1200).nodeBudget);
+  EXPECT_LT(levelPlanFor(2600).nodeBudget, levelPlanFor(2850).nodeBudget);
+  EXPECT_EQ(levelPlanFor(100).nodeBudget, levelPlanFor(800).nodeBudget);
+  settings::uciElo = 2850;
+  nodeLimit = 1000;
+  freshAnswer(QuietMiddlegame, 99);
+  EXPECT_LE(totalNodes(), 1200u);
+}
+
+TEST_F(Level, PlaysSearchedLinesThatDifferFromGameToGameButRepeatWithASeed) {
+  settings::limitStrength = 1;
+  settings::uciElo = 800;
+  std::vector<std::string> first, second;
+  for (auto* played : {&first, &second}) {
+    seedLevelRandom(12345);
+    for (int game = 0; game < 30; game++) {
+      const std::string move = moveOf(freshAnswer(QuietMiddlegame, 99));
+      EXPECT_TRUE(isSearchedCandidate(move)) << move;
+      played->push_back(move);
+    }
+  }
+  EXPECT_EQ(first, second);
+  std::sort(first.begin(), first.end());
+  EXPECT_GE(std::unique(first.begin(), first.end()) - first.begin(), 2) << "always the same move";
+}
+
+TEST_F(Level, SeesMatesInOneAndFreeQueensFrom1400) {
+  const std::vector<std::pair<const char*, const char*>> cases = {
+      {"6k1/5ppp/8/8/8/8/5PPP/R5K1 w - - 0 1", "a1a8"},                                  // back rank
+      {"r1bqkb1r/pppp1ppp/2n2n2/4p2Q/2B1P3/8/PPPP1PPP/RNB1K1NR w KQkq - 4 4", "h5f7"},  // f7
+      {"k7/8/1K6/8/8/8/7Q/8 w - - 0 1", "h2h8"},
+      {"4k3/8/8/3q4/8/8/3R4/4K3 w - - 0 1", "d2d5"},           // a queen hangs
+      {"r3k3/8/8/8/3q4/8/4N3/4K3 w - - 0 1", "e2d4"},
+      {"3rk3/8/8/8/3Q4/8/8/4K3 b - - 0 1", "d8d4"},
+  };
+  settings::limitStrength = 1;
+  seedLevelRandom(7);
+  for (int elo : {1400, 1401, 2000}) {
+    settings::uciElo = elo;
+    for (const auto& [fen, move] : cases)
+      for (int game = 0; game < 12; game++) EXPECT_EQ(moveOf(freshAnswer(fen, 99)), move) << fen << " at " << elo;
+  }
+}
+
+TEST(LevelChoice, DrawsOnlyLinesWithinTheLossTheLevelTolerates) {
+  const LevelPlan plan = levelPlanFor(1000);
+  const LevelCandidate lines[4] = {{1, 50, 0}, {2, 50 - plan.maxLoss, 0}, {3, 49 - plan.maxLoss, 0}, {4, -900, 0}};
+  seedLevelRandom(99);
+  int drawn[4] = {};
+  for (int i = 0; i < 2000; i++) drawn[chooseLevelCandidate(lines, 4, plan)]++;
+  EXPECT_GT(drawn[0], drawn[1]);
+  EXPECT_GT(drawn[1], 0);
+  EXPECT_EQ(drawn[2] + drawn[3], 0);
+  // Higher levels stray less, and never from a mate.
+  const LevelPlan strong = levelPlanFor(2600);
+  EXPECT_LT(strong.temperature, plan.temperature);
+  EXPECT_LT(strong.maxLoss, plan.maxLoss);
+  const LevelCandidate mate[2] = {{1, MateScore - 1, 0}, {2, MateScore - 3, 0}};
+  for (int i = 0; i < 200; i++) EXPECT_EQ(chooseLevelCandidate(mate, 2, plan), 0);
+}
+
+// At the third iteration the clock is put past the hard deadline.
+void passTheHardDeadlineAtIterationThree() {
+  if (lastIteration >= 3) setDeadlines(now() - 10.0, 1.0, 2.0);
+}
+
+TEST_F(Level, NeverThinksPastTheFullStrengthDeadlines) {
+  settings::limitStrength = 1;
+  settings::uciElo = 2850;  // a budget far beyond 50 ms
+  freshAnswer(QuietMiddlegame, 99, 0.05);
+  const double levelHard = hardDeadline - searchStart;
+  settings::limitStrength = 0;
+  freshAnswer(QuietMiddlegame, 99, 0.05);
+  EXPECT_DOUBLE_EQ(levelHard, hardDeadline - searchStart);
+
+  // A level's search stops at the hard deadline at once, every level alike.
+  auto* const savedEmpty = commandQueueIsEmpty;
+  auto* const savedPoller = commandPoller;
+  commandQueueIsEmpty = queueNeverEmpty;
+  commandPoller = passTheHardDeadlineAtIterationThree;
+  settings::limitStrength = 1;
+  for (int elo : {1800, 2600, 2850}) {
+    settings::uciElo = elo;
+    nodeLimit = 3000000;  // bounds the search should the deadline be missed
+    freshAnswer(QuietMiddlegame, 99, 5.0);
+    EXPECT_EQ(lastIteration, 3) << elo;
+    EXPECT_EQ(threadSignals[0].stop.load(), 1) << elo;
+  }
+  commandQueueIsEmpty = savedEmpty;
+  commandPoller = savedPoller;
 }
 
 }  // namespace
