@@ -26,7 +26,7 @@ def main():
     parser.add_argument("--depth", type=int, default=12)
     parser.add_argument("--rounds", type=int, default=3)
     options = parser.parse_args()
-    text = open(os.path.join(HERE, "..", "data", "review-games.pgn")).read()
+    text = open(os.path.join(HERE, "..", "tests", "data", "review-games.pgn")).read()
     starts = [m.start() for m in re.finditer(r"^\[Event ", text, re.M)] + [len(text)]
     sample = text[:starts[options.games]]
     with tempfile.NamedTemporaryFile("w", suffix=".pgn", delete=False) as file:
