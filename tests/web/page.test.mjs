@@ -443,9 +443,10 @@ for (const isolation of [true, false]) {
 
         // Play: a level is set before the engine plays; stopping during its
         // think, again and again, never plays its move; the score and line
-        // stay hidden while it thinks.
+        // stay hidden while it thinks. The top level thinks for the whole move
+        // time; a low level's small budget would answer before the stop.
         await page.click('[data-testid="analyse"]');
-        await page.selectOption('[data-testid="level"]', '1200');
+        await page.selectOption('[data-testid="level"]', '2850');
         await page.fill('[data-testid="movetime"]', '5');
         await page.selectOption('[data-testid="play-colour"]', 'b');
         for (let round = 0; round < 4; round++) {
@@ -467,7 +468,7 @@ for (const isolation of [true, false]) {
           if (round === 0) {
             const before = session.slice(0, go);
             assert.ok(before.includes('> setoption name UCI_LimitStrength value true'), `${before}`);
-            assert.ok(before.includes('> setoption name UCI_Elo value 1200'), `${before}`);
+            assert.ok(before.includes('> setoption name UCI_Elo value 2850'), `${before}`);
           }
         }
         // A move the page refuses is shown, and the engine is asked again.
@@ -482,11 +483,11 @@ for (const isolation of [true, false]) {
 
         // Analysis goes back to full strength; the play message goes.
         await page.click('[data-testid="play"]');
-        assert.match(await text(page, 'status'), /^You play Black; Orvane plays at 1200 Elo, 5 s a move/);
+        assert.match(await text(page, 'status'), /^You play Black; Orvane plays at 2850 Elo, 5 s a move/);
         await page.click('[data-testid="analyse"]');
         assert.equal(await text(page, 'status'), '');
         await page.waitForFunction(() => window.engineTraffic.includes('> go infinite') &&
-          window.engineTraffic.lastIndexOf('> setoption name UCI_LimitStrength value false') > window.engineTraffic.lastIndexOf('> setoption name UCI_Elo value 1200'));
+          window.engineTraffic.lastIndexOf('> setoption name UCI_LimitStrength value false') > window.engineTraffic.lastIndexOf('> setoption name UCI_Elo value 2850'));
         const all = await traffic(page);
         assert.ok(all.lastIndexOf('> setoption name UCI_LimitStrength value false') < all.lastIndexOf('> go infinite'));
 
@@ -679,7 +680,8 @@ for (const isolation of [true, false]) {
         await page.click('[data-testid="move-4"]');
         assert.equal(await boardFen(page), fenAfter(sans, 4));
         await page.click('[data-testid="copy-fen"]');
-        assert.equal(await text(page, 'status'), 'FEN copied.');
+        // The message follows the clipboard's answer, a moment later.
+        await page.waitForFunction(() => document.querySelector('[data-testid="status"]').textContent === 'FEN copied.');
         assert.equal(await page.evaluate(() => navigator.clipboard.readText()), fenAfter(sans, 4));
         await pasteMoves(page, '1. f3 e5 2. g4 Qh4# *');
         await page.keyboard.press('ArrowLeft');
