@@ -36,8 +36,8 @@ def level_options(elo):
     return ["UCI_LimitStrength=true", "UCI_Elo=%d" % elo]
 
 
-def run_match(args, spec):
-    parts = spec.split(":")
+def run_match(args, run):
+    parts = run.split(":")
     cmd = [sys.executable, os.path.join(TOOLS, "match.py"), "--engine1", args.engine, "--games", str(args.games),
            "--tc", args.tc, "--concurrency", str(args.concurrency), "--openings",
            os.path.join(TOOLS, "openings.epd"), "--seed", str(args.seed), "--margin", str(args.margin)]
@@ -51,17 +51,17 @@ def run_match(args, spec):
         cmd += ["--engine2", args.engine, "--name1", "orvane-%d" % low, "--name2", "orvane-%d" % high,
                 "--option1"] + orvane + level_options(low) + ["--option2"] + orvane + level_options(high)
     else:
-        sys.exit("bad run %r: use sf:E or self:A:B" % spec)
+        sys.exit("bad run %r: use sf:E or self:A:B" % run)
     if args.pgn_dir:
         os.makedirs(args.pgn_dir, exist_ok=True)
-        cmd += ["--pgn", os.path.join(args.pgn_dir, spec.replace(":", "-") + ".pgn")]
+        cmd += ["--pgn", os.path.join(args.pgn_dir, run.replace(":", "-") + ".pgn")]
     out = subprocess.run(cmd, capture_output=True, text=True)
     if args.verbose:
         sys.stderr.write(out.stdout + out.stderr)
     summary = SUMMARY.search(out.stdout)
     elo = ELO.search(out.stdout)
     if out.returncode != 0 or not summary or not elo:
-        sys.exit("match %s failed (status %d):\n%s%s" % (spec, out.returncode, out.stdout[-2000:], out.stderr[-2000:]))
+        sys.exit("match %s failed (status %d):\n%s%s" % (run, out.returncode, out.stdout[-2000:], out.stderr[-2000:]))
     w, d, l = (int(summary.group(i)) for i in (1, 2, 3))
     return w, d, l, float(summary.group(4)), elo.group(1), elo.group(2)
 
@@ -82,9 +82,9 @@ def main():
         sys.exit("needs Debian's stockfish at %s (apt-get install stockfish)" % STOCKFISH)
     print("| run | games | W | D | L | score | Elo (95 %) |")
     print("|---|---|---|---|---|---|---|")
-    for spec in args.runs:
-        w, d, l, score, elo, margin = run_match(args, spec)
-        print("| %s | %d | %d | %d | %d | %.1f %% | %s +/- %s |" % (spec, w + d + l, w, d, l, score, elo, margin),
+    for run in args.runs:
+        w, d, l, score, elo, margin = run_match(args, run)
+        print("| %s | %d | %d | %d | %d | %.1f %% | %s +/- %s |" % (run, w + d + l, w, d, l, score, elo, margin),
               flush=True)
 
 
