@@ -22,15 +22,14 @@ struct LevelAnchor {
   double nodes;
   int temperature;
   int maxLoss;
+  int lines;  // root lines kept exact: the candidates
 };
 constexpr LevelAnchor levelAnchors[] = {
-    {800, 150, 400, 1200},   {1000, 1000, 150, 500},     {1200, 2500, 95, 400},    {1400, 6000, 60, 250},
-    {1800, 30000, 35, 150},  {2200, 3000000, 4, 30},    {2600, 20000000, 2, 15},    {2850, 50000000, 1, 0},
+    {800, 150, 400, 1200, 4},      {1000, 1000, 150, 500, 4},    {1200, 2500, 95, 400, 4},
+    {1400, 6000, 60, 250, 4},      {1800, 30000, 35, 150, 4},    {2200, 3000000, 4, 30, 4},
+    {2600, 100000, 1, 0, 1},       {2850, 50000000, 1, 0, 1},
 };
 constexpr int anchorCount = sizeof levelAnchors / sizeof levelAnchors[0];
-
-// Root lines a level keeps exact: its candidates.
-constexpr int LevelLines = 4;
 
 int levelLines = 0;  // extra root lines of the running search (0 = none)
 
@@ -71,7 +70,7 @@ LevelPlan levelPlanFor(int elo) {
   plan.temperature = (int)std::lround(lo.temperature + f * (hi.temperature - lo.temperature));
   plan.maxLoss = (int)std::lround(lo.maxLoss + f * (hi.maxLoss - lo.maxLoss));
   // A level that tolerates no loss has nothing to choose from.
-  plan.lines = plan.maxLoss > 0 ? LevelLines : 1;
+  plan.lines = plan.maxLoss > 0 ? (int)std::lround(lo.lines + f * (hi.lines - lo.lines)) : 1;
   return plan;
 }
 
