@@ -27,7 +27,7 @@ struct LevelAnchor {
 constexpr LevelAnchor levelAnchors[] = {
     {800, 150, 400, 1200, 4},      {1000, 1000, 150, 500, 4},    {1200, 2500, 95, 400, 4},
     {1400, 6000, 60, 250, 4},      {1800, 30000, 35, 150, 4},    {2200, 3000000, 4, 30, 4},
-    {2600, 100000, 1, 0, 1},       {2850, 50000000, 1, 0, 1},
+    {2600, 3000000, 3, 12, 2},      {2850, 50000000, 1, 0, 1},
 };
 constexpr int anchorCount = sizeof levelAnchors / sizeof levelAnchors[0];
 
