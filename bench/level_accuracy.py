@@ -15,6 +15,14 @@ count as +-10000 cp.  SAN is read through match.py's rules referee (Debian's
 stockfish), so no chess library is needed.  Prints one row per player name:
 
   bench/level_accuracy.py --depth 10 build/cal/*.pgn
+
+Players of a game meet different opponents, and a strong opponent makes
+hard positions.  With --levels, every level instead answers the same
+positions (every --every-th position of the games, at a 10+0.1 clock of the
+middle game); each answer is judged as above, and a game's blunders are
+those of the games' mean number of moves a side:
+
+  bench/level_accuracy.py --depth 8 --levels 800,1000,1200,1400,1800,2200,2600,2850 games/*.pgn
 """
 import argparse
 import math
@@ -148,15 +156,69 @@ def judge_game(tags, moves, judge, oracle, stats):
         stats.setdefault(player, {"moves": 0, "accuracy": 0.0, "blunders": 0, "games": 0})["games"] += 1
 
 
+class Level(Judge):
+    """The engine at one level, answering one position at a time."""
+
+    def __init__(self, engine, elo):
+        self.p = subprocess.Popen([engine], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1)
+        self.send("uci\nsetoption name OwnBook value false\nsetoption name Hash value 16\n"
+                  "setoption name UCI_LimitStrength value %s\nsetoption name UCI_Elo value %d\nisready"
+                  % ("true" if elo < 2850 else "false", elo))
+        self.wait("readyok")
+
+    def answer(self, fen):
+        self.send("ucinewgame\nposition fen %s\ngo wtime 8000 btime 8000 winc 100 binc 100" % fen)
+        return self.wait("bestmove").split()[1]
+
+
+def judge_levels(args, judge, oracle):
+    """Every level's answers to the same positions, judged."""
+    positions, sides = [], []
+    for path in args.pgn:
+        for tags, moves in read_games(path):
+            pos = oracle.query(tags.get("FEN", START))
+            for i, san in enumerate(moves):
+                if i % args.every == 0 and pos.legal:
+                    positions.append(pos)
+                pos = oracle.query(pos.fen, to_uci(pos, san))
+            sides.append(len(moves) / 2)
+    if not positions:
+        sys.exit("no positions in " + " ".join(args.pgn))
+    per_game = sum(sides) / len(sides)
+    before = [judge.score(p.fen) for p in positions]
+    print("%d positions; a game is %.0f moves a side" % (len(positions), per_game))
+    print("| level | mean accuracy | blunders per game |")
+    print("|---|---|---|")
+    for elo in (int(e) for e in args.levels.split(",")):
+        player = Level(args.engine, elo)
+        accuracy, blunders = 0.0, 0
+        for pos, score in zip(positions, before):
+            after = oracle.query(pos.fen, player.answer(pos.fen))
+            after_score = (-MATE_CP if after.in_check else 0) if not after.legal else judge.score(after.fen)
+            drop = max(0.0, win_percent(score) - win_percent(-after_score))
+            accuracy += move_accuracy(drop)
+            blunders += drop >= BLUNDER_DROP
+        player.send("quit")
+        print("| %s | %.1f %% | %.2f |" % (elo if elo < 2850 else "full strength", accuracy / len(positions),
+                                           blunders / len(positions) * per_game), flush=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("pgn", nargs="+")
     parser.add_argument("--engine", default=os.path.join(ROOT, "build", "orvane"))
     parser.add_argument("--depth", type=int, default=10)
+    parser.add_argument("--levels", help="comma-separated UCI_Elo values that answer the same positions")
+    parser.add_argument("--every", type=int, default=4, help="with --levels: take every n-th position")
     args = parser.parse_args()
     judge = Judge(args.engine, args.depth)
     oracle = match.Oracle(match.DEFAULT_ORACLE if hasattr(match, "DEFAULT_ORACLE") else "/usr/games/stockfish")
     oracle.start()
+    if args.levels:
+        judge_levels(args, judge, oracle)
+        judge.send("quit")
+        oracle.close()
+        return
     stats = {}
     games = 0
     for path in args.pgn:
