@@ -188,10 +188,11 @@ void copyRootToHelpers(const Position& root, int rootMoveCount) {
 // Share of the iteration's root nodes spent on the best move, smoothed over
 // iterations; a best move that changed resets it low.  A move that keeps
 // taking nearly all the effort is an easy move and lets the search stop
-// sooner.
-void updateEasyMove(const SearchThread& main, int depth) {
-  uint64_t total = 0;
-  for (int i = 0; main.rootMoves[i].move; i++) total += main.rootMoves[i].nodes;
+// sooner.  A level's other candidate lines are left out: their effort goes
+// to choosing among them, not to doubt about the best one.
+void updateEasyMove(const SearchThread& main, int depth, int candidateLines) {
+  uint64_t total = main.rootMoves[0].nodes;
+  for (int i = candidateLines; main.rootMoves[i].move; i++) total += main.rootMoves[i].nodes;
   if (depth > 1 && main.iterPV[depth][0] == main.iterPV[depth - 1][0] && total > 0)
     easy = 0.25 * easy + 0.75 * (double)main.rootMoves[0].nodes / (double)total;
   else
@@ -237,6 +238,8 @@ void waitForRelease() {
 // A playing level's limits for one search: its node budget (the tighter of
 // it and "go nodes"), its candidate lines, and a clock poll fine enough to
 // keep a small budget.  Analysis ("go infinite") keeps full strength.
+constexpr double LevelTimeFactor = 0.5;
+
 LevelPlan startLevel() {
   LevelPlan plan = currentLevelPlan();
   if (infiniteSearch) plan.active = false;
@@ -396,6 +399,8 @@ int search(Position& root, int depthLimit, const char* searchMovesText, double t
   ttNewSearch();
   copyRootToHelpers(root, rootMoveCount);
   setDeadlines(searchStart, targetTime, maxTime);
+  if (level.active && moveTime == 0 && softDeadline > searchStart + targetTime * LevelTimeFactor)
+    moveSoftDeadline(searchStart, targetTime, LevelTimeFactor);
 
   // Step 4. Iterative deepening.
   const int depthCap = std::min({depthLimit, maxIterationDepth, MaxIterations - 1});
@@ -428,9 +433,12 @@ int search(Position& root, int depthLimit, const char* searchMovesText, double t
     endProcessIfQuitting();
 
     takeAnswer(main, d, bestMoveText, ponderMoveText);
-    updateEasyMove(main, d);
+    updateEasyMove(main, d, level.active ? level.lines : 1);
     if (moveTime == 0) {
-      const double factor = std::min(2.0, std::sqrt((1.04 - easy) * 1.6));
+      // A level never takes more than half its time (from the start, too):
+      // a weaker player does not think longer over doubts than the
+      // full-strength engine would.
+      const double factor = std::min(level.active ? LevelTimeFactor : 2.0, std::sqrt((1.04 - easy) * 1.6));
       if (!mainStopped()) moveSoftDeadline(searchStart, targetTime, factor);
       logLine("easy: %12.2f\n", factor);
     }
