@@ -238,8 +238,6 @@ void waitForRelease() {
 // A playing level's limits for one search: its node budget (the tighter of
 // it and "go nodes"), its candidate lines, and a clock poll fine enough to
 // keep a small budget.  Analysis ("go infinite") keeps full strength.
-constexpr double LevelTimeFactor = 0.5;
-
 LevelPlan startLevel() {
   LevelPlan plan = currentLevelPlan();
   if (infiniteSearch) plan.active = false;
@@ -249,6 +247,13 @@ LevelPlan startLevel() {
   clockPollMask = LevelClockPollMask;
   return plan;
 }
+
+// The most of its time a search may spend, as a share of the target.  A
+// level that weighs several lines gets half: those lines keep its best move
+// from ever looking easy, and a weaker player should not think longer than
+// the full-strength engine would.  With one line a level is the
+// full-strength search under a budget, which can only stop it sooner.
+double timeShareCap(const LevelPlan& plan) { return plan.active && plan.lines > 1 ? 0.5 : 2.0; }
 
 void endLevel(const LevelPlan& plan, uint64_t savedNodeLimit) {
   if (!plan.active) return;
@@ -399,8 +404,9 @@ int search(Position& root, int depthLimit, const char* searchMovesText, double t
   ttNewSearch();
   copyRootToHelpers(root, rootMoveCount);
   setDeadlines(searchStart, targetTime, maxTime);
-  if (level.active && moveTime == 0 && softDeadline > searchStart + targetTime * LevelTimeFactor)
-    moveSoftDeadline(searchStart, targetTime, LevelTimeFactor);
+  const double timeCap = timeShareCap(level);
+  if (moveTime == 0 && softDeadline > searchStart + targetTime * timeCap)
+    moveSoftDeadline(searchStart, targetTime, timeCap);
 
   // Step 4. Iterative deepening.
   const int depthCap = std::min({depthLimit, maxIterationDepth, MaxIterations - 1});
@@ -435,10 +441,7 @@ int search(Position& root, int depthLimit, const char* searchMovesText, double t
     takeAnswer(main, d, bestMoveText, ponderMoveText);
     updateEasyMove(main, d, level.active ? level.lines : 1);
     if (moveTime == 0) {
-      // A level never takes more than half its time (from the start, too):
-      // a weaker player does not think longer over doubts than the
-      // full-strength engine would.
-      const double factor = std::min(level.active ? LevelTimeFactor : 2.0, std::sqrt((1.04 - easy) * 1.6));
+      const double factor = std::min(timeCap, std::sqrt((1.04 - easy) * 1.6));
       if (!mainStopped()) moveSoftDeadline(searchStart, targetTime, factor);
       logLine("easy: %12.2f\n", factor);
     }
